@@ -1,0 +1,4 @@
+#ifndef DSPHOST_CONSOLE_CLOCK_H
+#define DSPHOST_CONSOLE_CLOCK_H
+
+#endif

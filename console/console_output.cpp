@@ -1,0 +1,1 @@
+#include "console/console_output.h"

@@ -1,0 +1,1 @@
+#include "console/key_decoder.h"

@@ -1,0 +1,4 @@
+#ifndef DSPHOST_CONSOLE_MASK_H
+#define DSPHOST_CONSOLE_MASK_H
+
+#endif

@@ -1,0 +1,4 @@
+#ifndef DSPHOST_CONSOLE_PRINT_H
+#define DSPHOST_CONSOLE_PRINT_H
+
+#endif

@@ -1,0 +1,5 @@
+if(DSPHOST_TESTS)
+    add_executable(sample_callback_test sample_callback_test.cpp)
+    target_link_libraries(sample_callback_test PRIVATE dsphost_audio GTest::gtest_main)
+    gtest_discover_tests(sample_callback_test DISCOVERY_TIMEOUT 60)
+endif()
