@@ -1,8 +1,34 @@
 #!/usr/bin/env bash
-# Sets everything up, builds and runs the whole test suite.
+# Sets everything up, then builds and runs the whole test suite three times: optimised with
+# warnings as errors, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer; then runs each fuzz target for a bounded time and clang-tidy.
+#   scripts/test.sh              everything
+#   scripts/test.sh default      only the named presets (default, asan, tsan, fuzz, tidy)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset default
-cmake --build --preset default
-ctest --preset default
+
+steps=("$@")
+if ((${#steps[@]} == 0)); then steps=(default asan tsan fuzz tidy); fi
+
+jobs=$(nproc)
+for step in "${steps[@]}"; do
+    echo "=== ${step} ==="
+    case "$step" in
+        default | asan | tsan)
+            cmake --preset "$step" >/dev/null
+            cmake --build --preset "$step" -j "$jobs"
+            ctest --preset "$step" -j "$jobs"
+            ;;
+        fuzz)
+            scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-30}"
+            ;;
+        tidy)
+            scripts/tidy.sh
+            ;;
+        *)
+            echo "unknown step: $step" >&2
+            exit 2
+            ;;
+    esac
+done
