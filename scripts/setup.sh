@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio faketime valgrind
     dpkg-dev groff-base man-db
+    locales-all
 )
 
 missing=()
