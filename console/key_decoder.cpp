@@ -1,1 +1,570 @@
 #include "console/key_decoder.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t ESC = 0x1B;
+
+enum decoder_state : uint8_t {
+    GROUND,          // between keys
+    ESCAPE,          // after ESC
+    ESCAPE_ESCAPE,   // after ESC ESC: Alt+Esc, or Alt in front of a sequence
+    SEQUENCE,        // inside CSI (ESC [) or SS3 (ESC O)
+    LINUX_FUNCTION,  // after ESC [ [, the Linux console's F1-F5
+    MOUSE,           // the three raw bytes of a mouse report after ESC [ M
+    STRING,          // inside an OSC, DCS, APC, PM or SOS string
+    STRING_ESCAPE,   // ESC inside a string: ESC \ ends it, anything else starts anew
+};
+
+constexpr uint32_t ALT = LEFT_ALT_PRESSED;
+constexpr uint32_t CTRL = LEFT_CTRL_PRESSED;
+constexpr uint32_t SHIFT = SHIFT_PRESSED;
+
+constexpr int32_t PARAM_LIMIT = 99999;
+constexpr uint16_t BODY_LIMIT = 1000;
+
+// A key as the decoder names it, before it becomes a press and a release.
+struct key_press {
+    uint16_t virtual_key;
+    uint16_t scan_code;
+    uint8_t character;
+    uint32_t state;
+};
+
+// The printable keys of a US PC keyboard: runs of consecutive scan codes with the character
+// each gives without and with Shift.
+struct layout_run {
+    uint16_t first_scan_code;
+    const char* plain;
+    const char* shifted;
+};
+
+constexpr layout_run layout_runs[] = {
+    {2, "1234567890-=", "!@#$%^&*()_+"},
+    {16, "qwertyuiop[]", "QWERTYUIOP{}"},
+    {30, "asdfghjkl;'`", "ASDFGHJKL:\"~"},
+    {43, "\\zxcvbnm,./", "|ZXCVBNM<>?"},
+    {57, " ", " "},
+};
+
+uint16_t virtual_key_of_plain(char plain) {
+    if ((plain >= '0' && plain <= '9') || plain == ' ') {
+        return static_cast<uint16_t>(plain);
+    }
+    if (plain >= 'a' && plain <= 'z') {
+        return static_cast<uint16_t>(plain - 'a' + 'A');
+    }
+    switch (plain) {
+        case ';':
+            return VK_OEM_1;
+        case '=':
+            return VK_OEM_PLUS;
+        case ',':
+            return VK_OEM_COMMA;
+        case '-':
+            return VK_OEM_MINUS;
+        case '.':
+            return VK_OEM_PERIOD;
+        case '/':
+            return VK_OEM_2;
+        case '`':
+            return VK_OEM_3;
+        case '[':
+            return VK_OEM_4;
+        case '\\':
+            return VK_OEM_5;
+        case ']':
+            return VK_OEM_6;
+        default:
+            return VK_OEM_7;  // '\''
+    }
+}
+
+// The key that types the printable character c (0x20 to 0x7E) on the US layout.
+key_press printable_key(uint8_t c) {
+    for (const layout_run& run : layout_runs) {
+        const size_t length = std::strlen(run.plain);
+        for (size_t i = 0; i < length; ++i) {
+            const bool plain = run.plain[i] == static_cast<char>(c);
+            if (plain || run.shifted[i] == static_cast<char>(c)) {
+                const auto scan = static_cast<uint16_t>(run.first_scan_code + i);
+                const uint32_t state = plain ? 0 : SHIFT;
+                return {virtual_key_of_plain(run.plain[i]), scan, c, state};
+            }
+        }
+    }
+    return {0, 0, c, 0};
+}
+
+// The key one byte outside any sequence stands for.
+key_press byte_key(uint8_t b) {
+    switch (b) {
+        case 0x00:
+            return {'2', 3, 0, CTRL};  // Ctrl+@ / Ctrl+Space, reported as character 0
+        case 0x08:
+        case 0x7F:
+            return {VK_BACK, 14, 8, 0};
+        case 0x09:
+            return {VK_TAB, 15, 9, 0};
+        case 0x0A:
+        case 0x0D:
+            return {VK_RETURN, 28, 13, 0};
+        case ESC:
+            return {VK_ESCAPE, 1, ESC, 0};
+        case 0x1C:
+            return {VK_OEM_5, 43, b, CTRL};
+        case 0x1D:
+            return {VK_OEM_6, 27, b, CTRL};
+        case 0x1E:
+            return {'6', 7, b, CTRL | SHIFT};
+        case 0x1F:
+            return {VK_OEM_MINUS, 12, b, CTRL | SHIFT};
+        default:
+            break;
+    }
+    if (b < 0x20) {  // Ctrl+letter
+        key_press letter = printable_key(static_cast<uint8_t>('a' + b - 1));
+        return {letter.virtual_key, letter.scan_code, b, CTRL};
+    }
+    if (b < 0x7F) {
+        return printable_key(b);
+    }
+    return {0, 0, b, 0};  // a byte of UTF-8 or other 8-bit text
+}
+
+key_press function_key(int n) {
+    const int scan = n <= 10 ? 58 + n : 87 + (n - 11);
+    return {static_cast<uint16_t>(VK_F1 + n - 1), static_cast<uint16_t>(scan), 0, 0};
+}
+
+constexpr key_press key_home = {VK_HOME, 71, 0, ENHANCED_KEY};
+constexpr key_press key_end = {VK_END, 79, 0, ENHANCED_KEY};
+constexpr key_press key_up = {VK_UP, 72, 0, ENHANCED_KEY};
+constexpr key_press key_down = {VK_DOWN, 80, 0, ENHANCED_KEY};
+constexpr key_press key_right = {VK_RIGHT, 77, 0, ENHANCED_KEY};
+constexpr key_press key_left = {VK_LEFT, 75, 0, ENHANCED_KEY};
+constexpr key_press key_clear = {VK_CLEAR, 76, 0, 0};  // keypad 5 with Num Lock off
+constexpr key_press no_key = {0, 0, 0, 0};
+
+// CSI n ~ (and rxvt's $ ^ @ endings).
+key_press numbered_key(int32_t n) {
+    switch (n) {
+        case 1:
+        case 7:
+            return key_home;
+        case 2:
+            return {VK_INSERT, 82, 0, ENHANCED_KEY};
+        case 3:
+            return {VK_DELETE, 83, 0, ENHANCED_KEY};
+        case 4:
+        case 8:
+            return key_end;
+        case 5:
+            return {VK_PRIOR, 73, 0, ENHANCED_KEY};
+        case 6:
+            return {VK_NEXT, 81, 0, ENHANCED_KEY};
+        case 11:
+        case 12:
+        case 13:
+        case 14:
+        case 15:
+            return function_key(n - 10);
+        case 17:
+        case 18:
+        case 19:
+        case 20:
+        case 21:
+            return function_key(n - 11);
+        case 23:
+        case 24:
+            return function_key(n - 12);
+        default:
+            return no_key;
+    }
+}
+
+// CSI or SS3 with a letter: cursor keys, Home, End, keypad 5, F1-F4, Shift+Tab.
+key_press lettered_key(uint8_t final) {
+    switch (final) {
+        case 'A':
+            return key_up;
+        case 'B':
+            return key_down;
+        case 'C':
+            return key_right;
+        case 'D':
+            return key_left;
+        case 'H':
+            return key_home;
+        case 'F':
+            return key_end;
+        case 'E':
+        case 'G':
+            return key_clear;
+        case 'P':
+        case 'Q':
+        case 'R':
+        case 'S':
+            return function_key(final - 'P' + 1);
+        default:
+            return no_key;
+    }
+}
+
+// rxvt's lower-case cursor letters (CSI a-d with Shift, SS3 a-d with Ctrl).
+key_press rxvt_arrow(uint8_t final) {
+    return lettered_key(static_cast<uint8_t>(final - 'a' + 'A'));
+}
+
+// SS3 in keypad application mode.
+key_press keypad_key(uint8_t final) {
+    static constexpr uint16_t digit_scan_codes[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+    if (final >= 'p' && final <= 'y') {
+        const int digit = final - 'p';
+        return {static_cast<uint16_t>(VK_NUMPAD0 + digit), digit_scan_codes[digit],
+                static_cast<uint8_t>('0' + digit), 0};
+    }
+    switch (final) {
+        case 'M':
+            return {VK_RETURN, 28, 13, ENHANCED_KEY};
+        case 'j':
+            return {VK_MULTIPLY, 55, '*', 0};
+        case 'k':
+            return {VK_ADD, 78, '+', 0};
+        case 'l':
+            return {VK_SEPARATOR, 83, ',', 0};
+        case 'm':
+            return {VK_SUBTRACT, 74, '-', 0};
+        case 'n':
+            return {VK_DECIMAL, 83, '.', 0};
+        case 'o':
+            return {VK_DIVIDE, 53, '/', ENHANCED_KEY};
+        default:
+            return no_key;
+    }
+}
+
+// What the console reports for a keypad key held with Ctrl or Alt: Alt with a keypad key
+// reports no character (that is what lets Alt + keypad digits form a number); Ctrl+Enter
+// reports line feed; Ctrl with keypad / reports none.
+uint8_t keypad_character(const key_press& key, uint32_t state) {
+    if ((state & ALT) != 0) {
+        return 0;
+    }
+    if ((state & CTRL) != 0 && key.virtual_key == VK_RETURN) {
+        return 10;
+    }
+    if ((state & CTRL) != 0 && key.virtual_key == VK_DIVIDE) {
+        return 0;
+    }
+    return key.character;
+}
+
+// The xterm modifier parameter: 1 + Shift 1 + Alt 2 + Ctrl 4 (+ Meta 8, taken as Alt).
+bool modifier_state(int32_t m, uint32_t* state) {
+    if (m == -1) {
+        m = 1;
+    }
+    if (m < 1 || m > 16) {
+        return false;
+    }
+    const int32_t bits = m - 1;
+    *state =
+        ((bits & 1) != 0 ? SHIFT : 0) | ((bits & 10) != 0 ? ALT : 0) | ((bits & 4) != 0 ? CTRL : 0);
+    return true;
+}
+
+// Modifiers of a sequence ending in a letter: none, "1;m", or for SS3 also a lone "m".
+bool letter_modifiers(const key_decoder& d, uint32_t* state) {
+    if (d.param_count == 0) {
+        *state = 0;
+        return true;
+    }
+    if (d.param_count == 1 && d.introducer == 'O') {
+        return modifier_state(d.params[0], state);
+    }
+    if (d.params[0] != -1 && d.params[0] != 1) {
+        return false;
+    }
+    if (d.param_count == 1) {
+        *state = 0;
+        return true;
+    }
+    return d.param_count == 2 && modifier_state(d.params[1], state);
+}
+
+// Names the key of a complete CSI or SS3 sequence; no_key when there is none.
+key_press sequence_key(const key_decoder& d, uint8_t final) {
+    if (d.malformed || d.private_marker != 0 || d.intermediate != 0) {
+        return no_key;
+    }
+    key_press key = no_key;
+    uint32_t state = 0;
+    if (d.introducer == '[') {
+        if (final == '~' || final == '$' || final == '^' || final == '@') {
+            if (d.param_count == 0 || d.params[0] < 0) {
+                return no_key;
+            }
+            if (final == '~' && d.param_count == 2) {
+                if (!modifier_state(d.params[1], &state)) {
+                    return no_key;
+                }
+            } else if (d.param_count != 1) {
+                return no_key;
+            }
+            state |= final == '$' ? SHIFT : final == '^' ? CTRL : final == '@' ? CTRL | SHIFT : 0;
+            key = numbered_key(d.params[0]);
+        } else if (final >= 'a' && final <= 'd') {
+            if (d.param_count != 0) {
+                return no_key;
+            }
+            key = rxvt_arrow(final);
+            state = SHIFT;
+        } else if (final == 'Z') {
+            if (!letter_modifiers(d, &state)) {
+                return no_key;
+            }
+            key = {VK_TAB, 15, 9, 0};
+            state |= SHIFT;
+        } else {
+            if (!letter_modifiers(d, &state)) {
+                return no_key;
+            }
+            key = lettered_key(final);
+        }
+    } else {
+        if (final >= 'a' && final <= 'd') {
+            if (d.param_count != 0) {
+                return no_key;
+            }
+            key = rxvt_arrow(final);
+            state = CTRL;
+        } else {
+            if (!letter_modifiers(d, &state)) {
+                return no_key;
+            }
+            key = lettered_key(final);
+            if (key.virtual_key == 0) {
+                key = keypad_key(final);
+                if (d.alt) {
+                    state |= ALT;
+                }
+                key.character = keypad_character(key, state);
+            }
+        }
+    }
+    key.state |= state;
+    return key;
+}
+
+key_press with_alt(key_press key) {
+    key.state |= ALT;
+    return key;
+}
+
+// Writes the press and the release of a key. Terminals report no key releases, and none for
+// the Alt key either: when a key without Alt follows one with Alt, Alt must have been let go
+// in between, so its release is reported first (it ends an Alt + keypad entry).
+void emit(key_decoder& d, key_press key, key_event* events, size_t* count) {
+    if (key.virtual_key == 0 && key.character == 0 && key.scan_code == 0) {
+        return;
+    }
+    if (d.alt) {
+        key.state |= ALT;
+    }
+    if (d.alt_held && (key.state & ALT) == 0) {
+        events[(*count)++] = key_event{false, 1, VK_MENU, 56, 0, 0};
+    }
+    d.alt_held = (key.state & ALT) != 0;
+    key_event press{true, 1, key.virtual_key, key.scan_code, key.character, key.state};
+    events[(*count)++] = press;
+    press.key_down = false;
+    events[(*count)++] = press;
+}
+
+void start(key_decoder& d, decoder_state state, uint8_t introducer) {
+    d.state = state;
+    d.introducer = introducer;
+    d.private_marker = 0;
+    d.intermediate = 0;
+    d.malformed = false;
+    d.body_length = 0;
+    d.param_count = 0;
+    for (int32_t& p : d.params) {
+        p = -1;
+    }
+}
+
+void ground_byte(key_decoder& d, uint8_t b, key_event* events, size_t* count) {
+    d.state = GROUND;
+    d.alt = false;
+    if (b == ESC) {
+        d.state = ESCAPE;
+        return;
+    }
+    emit(d, byte_key(b), events, count);
+}
+
+void escape_byte(key_decoder& d, uint8_t b, key_event* events, size_t* count) {
+    if (b == ESC) {
+        d.state = ESCAPE_ESCAPE;
+    } else if (b == '[' || b == 'O') {
+        start(d, SEQUENCE, b);
+    } else if (b == ']' || b == 'P' || b == '_' || b == '^' || b == 'X') {
+        start(d, STRING, b);
+    } else {
+        d.state = GROUND;
+        emit(d, with_alt(byte_key(b)), events, count);
+    }
+}
+
+void escape_escape_byte(key_decoder& d, uint8_t b, key_event* events, size_t* count) {
+    if (b == '[' || b == 'O') {
+        start(d, SEQUENCE, b);
+        d.alt = true;
+        return;
+    }
+    d.state = GROUND;
+    emit(d, with_alt(byte_key(ESC)), events, count);
+    ground_byte(d, b, events, count);
+}
+
+void parameter_byte(key_decoder& d, uint8_t b) {
+    if (d.intermediate != 0) {
+        d.malformed = true;
+    } else if (b >= '0' && b <= '9') {
+        if (d.param_count == 0) {
+            d.param_count = 1;
+        }
+        int32_t& p = d.params[d.param_count - 1];
+        p = p < 0 ? 0 : p;
+        p = p > PARAM_LIMIT / 10 ? PARAM_LIMIT : p * 10 + (b - '0');
+    } else if (b == ';') {
+        if (d.param_count == 0) {
+            d.param_count = 1;
+        }
+        if (d.param_count == 4) {
+            d.malformed = true;
+        } else {
+            ++d.param_count;
+        }
+    } else if (b != ':' && d.body_length == 0) {
+        d.private_marker = b;  // < = > ?
+    } else {
+        d.malformed = true;  // sub-parameters, or a marker after the start
+    }
+}
+
+void sequence_byte(key_decoder& d, uint8_t b, key_event* events, size_t* count) {
+    if (b < 0x20 || b >= 0x7F) {  // not part of any sequence: drop what came so far
+        ground_byte(d, b, events, count);
+        return;
+    }
+    const bool csi = d.introducer == '[';
+    if (b >= 0x40) {
+        if (csi && d.body_length == 0 && b == '[') {
+            d.state = LINUX_FUNCTION;
+        } else if (csi && d.body_length == 0 && b == 'M') {
+            d.state = MOUSE;
+            d.mouse_bytes = 3;
+        } else {
+            d.state = GROUND;
+            emit(d, sequence_key(d, b), events, count);
+        }
+    } else if (b >= 0x30) {
+        parameter_byte(d, b);
+    } else if (csi && b == '$' && d.intermediate == 0 && d.private_marker == 0 &&
+               d.param_count <= 1) {
+        d.state = GROUND;  // rxvt: CSI n $ is Shift with key n
+        emit(d, sequence_key(d, b), events, count);
+    } else {
+        d.malformed = d.malformed || d.intermediate != 0 || !csi;
+        d.intermediate = b;
+    }
+    if (d.body_length < BODY_LIMIT) {
+        ++d.body_length;
+    }
+}
+
+}  // namespace
+
+size_t key_decoder_feed(key_decoder& d, uint8_t b, int64_t now_ns, key_event* events) {
+    size_t count = 0;
+    d.last_byte_ns = now_ns;
+    switch (d.state) {
+        case ESCAPE:
+            escape_byte(d, b, events, &count);
+            break;
+        case ESCAPE_ESCAPE:
+            escape_escape_byte(d, b, events, &count);
+            break;
+        case SEQUENCE:
+            sequence_byte(d, b, events, &count);
+            break;
+        case LINUX_FUNCTION:
+            if (b < 0x20 || b >= 0x7F) {
+                ground_byte(d, b, events, &count);
+            } else {
+                d.state = GROUND;
+                if (b >= 'A' && b <= 'E') {
+                    emit(d, function_key(b - 'A' + 1), events, &count);
+                }
+            }
+            break;
+        case MOUSE:
+            if (b == ESC) {
+                ground_byte(d, b, events, &count);
+            } else if (--d.mouse_bytes == 0) {
+                d.state = GROUND;
+            }
+            break;
+        case STRING:
+            if (b == 0x07) {
+                d.state = GROUND;
+            } else if (b == ESC) {
+                d.state = STRING_ESCAPE;
+            } else if (d.body_length < BODY_LIMIT) {
+                ++d.body_length;
+            }
+            break;
+        case STRING_ESCAPE:
+            if (b == '\\') {
+                d.state = GROUND;
+            } else {
+                d.alt = false;
+                escape_byte(d, b, events, &count);
+            }
+            break;
+        default:
+            ground_byte(d, b, events, &count);
+            break;
+    }
+    return count;
+}
+
+size_t key_decoder_tick(key_decoder& d, int64_t now_ns, key_event* events) {
+    if (d.state == GROUND || now_ns < d.last_byte_ns ||
+        static_cast<uint64_t>(now_ns) - static_cast<uint64_t>(d.last_byte_ns) <
+            static_cast<uint64_t>(KEY_ESCAPE_DEADLINE_NS)) {
+        return 0;
+    }
+    size_t count = 0;
+    const uint8_t state = d.state;
+    const bool bare = d.body_length == 0;
+    d.state = GROUND;
+    if (state == ESCAPE || state == STRING_ESCAPE) {
+        d.alt = false;
+        emit(d, byte_key(ESC), events, &count);
+    } else if (state == ESCAPE_ESCAPE) {
+        emit(d, with_alt(byte_key(ESC)), events, &count);
+    } else if ((state == SEQUENCE || state == STRING) && bare) {
+        emit(d, with_alt(byte_key(d.introducer)), events, &count);
+    }
+    d.alt = false;
+    return count;
+}
+
+bool key_decoder_waiting(const key_decoder& d) {
+    return d.state != GROUND;
+}

@@ -1,1 +1,170 @@
 #include "console/terminal.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// Signals after which the process ends; the terminal is put back first.
+constexpr int ending_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV,
+                                  SIGBUS, SIGFPE,  SIGILL,  SIGABRT};
+constexpr int ending_signal_count = sizeof(ending_signals) / sizeof(ending_signals[0]);
+
+// Written once by terminal_prepare before `ready` is set; only read afterwards, also from
+// signal handlers, which look at `ready` first.
+int terminal_fd = -1;
+termios found_modes{};
+termios program_modes{};
+struct sigaction previous_actions[ending_signal_count] {};
+struct sigaction stop_action {};
+std::atomic<bool> ready{false};
+
+// The program's modes are on the terminal.
+std::atomic<bool> modes_on{false};
+// The process is ending: the modes are not switched on again.
+std::atomic<bool> finished{false};
+
+static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
+
+bool attempted = false;
+bool prepared = false;
+
+// tcsetattr from a background process group raises SIGTTOU, which would stop the process;
+// with SIGTTOU blocked the call goes through.
+void set_modes_without_stopping(const termios& modes) {
+    sigset_t ttou;
+    sigset_t old;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, &old);
+    tcsetattr(terminal_fd, TCSANOW, &modes);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void put_back_found_modes() {
+    if (ready.load(std::memory_order_acquire) && modes_on.load()) {
+        set_modes_without_stopping(found_modes);
+        modes_on.store(false);
+    }
+}
+
+// Only while the process group owns the terminal: in the background the shell does.
+void switch_on_if_foreground() {
+    if (ready.load(std::memory_order_acquire) && !finished.load() &&
+        tcgetpgrp(terminal_fd) == getpgrp()) {
+        tcsetattr(terminal_fd, TCSANOW, &program_modes);
+        modes_on.store(true);
+    }
+}
+
+void on_ending_signal(int sig) {
+    const int saved_errno = errno;
+    for (int i = 0; i < ending_signal_count; ++i) {
+        if (ending_signals[i] == sig && ready.load(std::memory_order_acquire)) {
+            terminal_pass_signal_on(sig, previous_actions[i]);
+        }
+    }
+    errno = saved_errno;
+}
+
+// Ctrl+Z: put the terminal back, stop as the default action would, and on continuing switch
+// the program's modes on again.
+void on_stop(int /*sig*/) {
+    const int saved_errno = errno;
+    put_back_found_modes();
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigaction(SIGTSTP, &default_action, nullptr);
+    raise(SIGTSTP);
+    sigset_t tstp;
+    sigemptyset(&tstp);
+    sigaddset(&tstp, SIGTSTP);
+    pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);  // the process stops here
+    sigaction(SIGTSTP, &stop_action, nullptr);
+    switch_on_if_foreground();
+    errno = saved_errno;
+}
+
+// Also after a stop by SIGSTOP, SIGTTIN or SIGTTOU, which cannot be caught.
+void on_continue(int /*sig*/) {
+    const int saved_errno = errno;
+    switch_on_if_foreground();
+    errno = saved_errno;
+}
+
+bool ignored(int sig) {
+    struct sigaction current {};
+    sigaction(sig, nullptr, &current);
+    return (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+}
+
+void install_handlers() {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = on_ending_signal;
+    for (int i = 0; i < ending_signal_count; ++i) {
+        sigaction(ending_signals[i], nullptr, &previous_actions[i]);
+    }
+    stop_action = action;
+    stop_action.sa_handler = on_stop;
+    ready.store(true, std::memory_order_release);
+    for (int i = 0; i < ending_signal_count; ++i) {
+        if (!ignored(ending_signals[i])) {
+            sigaction(ending_signals[i], &action, nullptr);
+        }
+    }
+    if (!ignored(SIGTSTP)) {
+        sigaction(SIGTSTP, &stop_action, nullptr);
+    }
+    struct sigaction continue_action = action;
+    continue_action.sa_handler = on_continue;
+    sigaction(SIGCONT, &continue_action, nullptr);
+}
+
+}  // namespace
+
+termios terminal_program_modes(const termios& found) {
+    termios modes = found;
+    modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    modes.c_lflag |= ISIG;
+    modes.c_cc[VMIN] = 0;
+    modes.c_cc[VTIME] = 0;
+    return modes;
+}
+
+bool terminal_prepare(int fd) {
+    if (attempted) {
+        return prepared;
+    }
+    attempted = true;
+    termios found{};
+    if (isatty(fd) == 0 || tcgetattr(fd, &found) != 0) {
+        return false;
+    }
+    terminal_fd = fd;
+    found_modes = found;
+    program_modes = terminal_program_modes(found);
+    install_handlers();
+    std::atexit(terminal_restore);
+    if (tcsetattr(fd, TCSANOW, &program_modes) == 0) {
+        modes_on.store(true);
+    }
+    prepared = true;
+    return true;
+}
+
+void terminal_restore() {
+    finished.store(true);
+    put_back_found_modes();
+}
+
+void terminal_pass_signal_on(int sig, const struct sigaction& previous) {
+    terminal_restore();
+    sigaction(sig, &previous, nullptr);
+    raise(sig);
+}

@@ -1,4 +1,38 @@
+// The terminal on standard input: its modes are saved, switched to what key polling needs,
+// and put back exactly as found on every way the process ends.
+//
+// Key polling needs: no line editing and no echo (keys arrive at once and are not echoed over
+// the status lines), signals on (Ctrl+C stays an interrupt that ends the process), and reads
+// that return at once (VMIN 0, VTIME 0). O_NONBLOCK is never set: the descriptor is shared
+// with the shell. Type-ahead is kept.
+//
+// The modes are put back at exit, and on SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL and SIGABRT, after which the signal takes its course (the handler found
+// before, normally the default action, so the exit status is the one the signal gives).
+// Ctrl+Z (SIGTSTP) puts them back and stops; SIGCONT switches them on again. Signals that
+// were ignored when the terminal was prepared stay ignored.
 #ifndef DSPHOST_CONSOLE_TERMINAL_H
 #define DSPHOST_CONSOLE_TERMINAL_H
+
+#include <signal.h>
+#include <termios.h>
+
+// The modes the program runs the terminal in, made from the modes found.
+termios terminal_program_modes(const termios& found);
+
+// Prepares the terminal on fd: saves its modes, installs the signal handlers, registers
+// terminal_restore to run at exit and switches the program's modes on (TCSANOW, so type-ahead
+// stays). Returns false, changing nothing, when fd is not a terminal. Acts on the first call
+// in the process only; later calls return the first result.
+bool terminal_prepare(int fd);
+
+// Puts the saved modes back if the program's modes are on. Async-signal-safe; never stops the
+// process when it runs in the background.
+void terminal_restore();
+
+// For a signal handler that is done with sig: puts the terminal back, reinstates previous as
+// the handling of sig and raises sig again, so that when the handler returns, sig takes the
+// course it would have taken without the handler. Async-signal-safe.
+void terminal_pass_signal_on(int sig, const struct sigaction& previous);
 
 #endif
