@@ -26,7 +26,10 @@ libdir=${4:-}
 version=${5:-}
 cc=${6:-cc}
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/dsphost-package.XXXXXX")
+# Scratch space in the build tree: it allows executables, which a noexec /tmp would not.
+scratch_base=${TMPDIR:-/tmp}
+if [ "$mode" != smoke ]; then scratch_base=$build_dir; fi
+scratch=$(mktemp -d "$scratch_base/package-test.XXXXXX")
 host_pid=""
 cleanup() {
     if [ -n "$host_pid" ]; then kill -KILL "$host_pid" 2>/dev/null; fi
@@ -170,7 +173,7 @@ check_install_tree() {
     local cflags effect=$scratch/effect
     cflags=$(PKG_CONFIG_PATH=$prefix/share/pkgconfig run pkg-config --cflags dsphost-effect) ||
         fail "pkg-config does not find dsphost-effect"
-    cflags=$(sed 's/ *$//' <<<"$cflags")
+    cflags=${cflags%% }
     [ "$cflags" = "-I$prefix/include" ] || fail "pkg-config --cflags gives '$cflags'"
     mkdir -p "$effect"
     doc_block c 2 >"$effect/preemphasis.c"
