@@ -87,7 +87,7 @@ int output_line_width() {
 
 int line_width_of(int fd) {
     winsize size{};
-    if (isatty(fd) && ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    if (isatty(fd) != 0 && ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
     return default_line_width;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <utility>
 
 #include "console/console_output.h"
 #include "console/print.h"
@@ -85,7 +86,8 @@ struct fixed_digits {
 fixed_digits split_fixed(const std::string& rounded, int exponent, int decimal_positions) {
     std::string scaled = rounded;
     if (!scaled.empty()) {
-        scaled.append(static_cast<size_t>(exponent + decimal_positions), '0');
+        int zeros = exponent + decimal_positions;
+        scaled.append(static_cast<size_t>(zeros), '0');
     }
     size_t decimals = static_cast<size_t>(decimal_positions);
     if (scaled.size() < decimals) {
@@ -241,10 +243,9 @@ std::string format_field(double value, const mask_field& field) {
         text += '.';
         text += fixed.decimals;
     }
-    size_t width =
-        static_cast<size_t>(field.integer_positions + field.has_point + field.decimal_positions);
-    if (text.size() < width) {
-        text.insert(0, width - text.size(), ' ');
+    int width = field.integer_positions + (field.has_point ? 1 : 0) + field.decimal_positions;
+    if (std::cmp_less(text.size(), width)) {
+        text.insert(0, static_cast<size_t>(width) - text.size(), ' ');
     }
     return text;
 }
