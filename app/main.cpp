@@ -1,16 +1,58 @@
-#include <chrono>
-#include <thread>
+// The main routine: bring the stream up, then poll keys and print one status line per
+// change of the clock, for ever, until ESC (or any key whose code is 3) ends it in order.
+#include <atomic>
+#include <cstdint>
+#include <string>
 
 #include "app/startup.h"
 #include "audio/stream_control.h"
+#include "console/clock.h"
+#include "console/keyboard.h"
+#include "console/mask.h"
+#include "console/print.h"
+
+namespace {
+
+// The counts are read at three separate moments, as they stand when each item is
+// printed; samples that arrive between the second and third read are in later totals.
+void print_status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_count,
+                       PaStream* stream) {
+    print_string("hit ctrl-C or ESC key to exit", 0);
+    print_string(" ", 0);
+    print_string(clock_string(), 0);
+    print_int64(stream_count.load(std::memory_order_relaxed), 0);
+    print_int64(stream_count.load(std::memory_order_relaxed) - *shown_count, 0);
+    mask_init("##.##%");
+    const double cpu_percent = stream_cpu_load(stream) * 100.0;
+    print_masked_double(cpu_percent, PRINT_NEWLINE | PRINT_MASK_DONE);
+    mask_end();
+    *shown_count = stream_count.load(std::memory_order_relaxed);
+}
+
+}  // namespace
 
 int main() {
     system_startup();
+
     PaStream* stream = nullptr;
     std::atomic<int64_t> stream_count{0};
     int32_t pa_result = 0;
+    int64_t shown_count = 0;
+    std::string prev_clock;
+    std::string cur_clock;
+
     stream_start(&stream, &stream_count, &pa_result);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    stream_stop(stream, &pa_result);
-    end_program(0);
+    for (;;) {
+        const std::string key = poll_key();
+        const uint64_t key_code = char_code(key, 1);
+        if (key_code == 27 || key_code == 3) {
+            stream_stop(stream, &pa_result);
+            end_program(0);
+        }
+        cur_clock = clock_string();
+        if (cur_clock != prev_clock) {
+            print_status_line(stream_count, &shown_count, stream);
+        }
+        prev_clock = cur_clock;
+    }
 }

@@ -1,9 +1,37 @@
 #include "app/startup.h"
 
+#include <cfenv>
+#include <clocale>
+#include <csignal>
 #include <cstdlib>
 
-void system_startup() {}
-void system_shutdown() {}
+namespace {
+
+int32_t startup_count = 0;
+
+}  // namespace
+
+void system_startup() {
+    if (startup_count++ != 0) {
+        return;
+    }
+    // The console and output records are process-wide statics, clear from process start;
+    // nothing has touched them yet.
+    std::fesetround(FE_TONEAREST);
+    std::setlocale(LC_CTYPE, "");
+    // A reader that goes away must not kill the program: a write to a closed pipe fails
+    // like any other failed write, and the audio keeps running.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::atexit(system_shutdown);
+}
+
+void system_shutdown() {
+    if (--startup_count != 0) {
+        return;
+    }
+    // Every text the program keeps is released with its owner; there is nothing left here.
+}
+
 void end_program(int32_t status) {
     std::exit(status);
 }
