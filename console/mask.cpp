@@ -103,7 +103,7 @@ std::string exponent_text(const decimal_form& form, bool negative, const mask_fi
     int exponent = static_cast<int>(digits.size()) + form.exponent - 1;
     digits = round_digits(digits, static_cast<long>(significant));
     digits.resize(std::max(digits.size(), significant), '0');
-    if (digits.size() > significant) {  // 9.995 became 10.00: show 1.00 and one more power
+    if (digits.size() > significant) {  // rounded up to 10.00: show 1.00, one power higher
         digits.resize(significant);
         ++exponent;
     }

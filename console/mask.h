@@ -26,8 +26,13 @@ struct decimal_form {
 // Not correctly rounded: the fields round this mantissa, not the double.
 decimal_form split_decimal(double magnitude);
 
-// The text a field shows for the value: the fitting form padded with blanks to the field's
-// width, or one of the longer forms marked by a leading "%".
+// The text a field shows for the value, rounded half up on split_decimal's mantissa to the
+// field's decimal positions. The integer digits fit the integer positions (a minus sign takes
+// one of them): blanks pad the text on the left to the field's width, and a lone "0" stands
+// before the point when a position is free. Up to three digits more overflow: "%", the sign,
+// every digit. Beyond that the exponent form: "%", blank or "-", the value rounded to one digit
+// per decimal position plus one, "E+" and the power of ten, itself after "%" from 10 on.
+// "##.##" shows " 3.12", "-0.00", "%123.46", "% 1.23E+5", "% 1.00E+%10".
 std::string format_field(double value, const mask_field& field);
 
 // Makes a copy of text the current mask, scan position at its start. Writes nothing.
