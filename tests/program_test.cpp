@@ -211,17 +211,20 @@ TEST(Program, OneLinePerSecondWithTheDeliveredCounts) {
         if (i > 0) {
             EXPECT_EQ(seconds_of_day(lines[i].clock),
                       (seconds_of_day(lines[i - 1].clock) + 1) % 86400);
-            EXPECT_LE(lines[i].since_last, lines[i].total - lines[i - 1].total + 1);
-        }
-        // The first line comes at start-up and the second at the next turn of the second;
-        // from there on each line covers a full second, at 1000 samples a second. Loose:
-        // the machine is shared.
-        if (i > 1) {
-            EXPECT_GT(lines[i].since_last, 700);
-            EXPECT_LT(lines[i].since_last, 1300);
+            // Only the samples that arrive between two reads of the count may differ.
+            EXPECT_LE(lines[i].since_last, lines[i].total - lines[i - 1].total + 100);
         }
         previous_total = lines[i].total;
     }
+    // The first line comes at start-up and the second at the next turn of the second; from
+    // there on the lines cover whole seconds at 1000 samples a second. One line may come
+    // late on a loaded machine and the next early, so the rate is judged over all of them.
+    const auto full_seconds = static_cast<int64_t>(lines.size() - 2);
+    int64_t counted = 0;
+    for (size_t i = 2; i < lines.size(); ++i) counted += lines[i].since_last;
+    EXPECT_GT(counted, 700 * full_seconds);
+    EXPECT_LT(counted, 1300 * full_seconds);
+
     const std::string calls = read_file(log);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(calls, m, std::regex(R"(delivered (\d+) mismatches (\d+))")));
@@ -253,7 +256,8 @@ TEST(Program, FastClockAcrossMidnight) {
         const int step =
             (seconds_of_day(lines[i].clock) - seconds_of_day(lines[i - 1].clock) + 86400) % 86400;
         EXPECT_GE(step, 1) << lines[i - 1].clock << " -> " << lines[i].clock;
-        EXPECT_LE(step, 3) << lines[i - 1].clock << " -> " << lines[i].clock;
+        // A pass of the loop that is held up past a whole fake second skips that second.
+        EXPECT_LE(step, 10) << lines[i - 1].clock << " -> " << lines[i].clock;
         crossed = crossed || lines[i].clock.rfind("00:00:0", 0) == 0;
     }
     EXPECT_TRUE(crossed);
@@ -333,11 +337,12 @@ TEST(Program, RealAudioAtTheRealPace) {
 
     const auto lines = parse_status(read_file(out), true);
     ASSERT_GE(lines.size(), 4u);
-    // Lines from the third on each cover a full second (see above).
-    for (size_t i = 2; i < lines.size(); ++i) {
-        EXPECT_GT(lines[i].since_last, 7000) << lines[i].clock;
-        EXPECT_LT(lines[i].since_last, 9000) << lines[i].clock;
-    }
+    // Lines from the third on cover whole seconds (see above).
+    const auto full_seconds = static_cast<int64_t>(lines.size() - 2);
+    int64_t counted = 0;
+    for (size_t i = 2; i < lines.size(); ++i) counted += lines[i].since_last;
+    EXPECT_GT(counted, 7000 * full_seconds);
+    EXPECT_LT(counted, 9000 * full_seconds);
     const std::vector<int16_t> output = read_raw_samples(played);
     ASSERT_GT(output.size(), 8000u);
     const int64_t compare = static_cast<int64_t>(output.size()) - 4096;
