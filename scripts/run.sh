@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+cmake --build --preset default --target dsphost mix_c
 exec ./build/dsphost
