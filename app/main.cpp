@@ -15,11 +15,13 @@ namespace {
 
 // The counts are read at three separate moments, as they stand when each item is
 // printed; samples that arrive between the second and third read are in later totals.
-void print_status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_count,
-                       PaStream* stream) {
+// Returns the clock string the line shows, read afresh after the first two items.
+std::string print_status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_count,
+                              PaStream* stream) {
     print_string("hit ctrl-C or ESC key to exit", 0);
     print_string(" ", 0);
-    print_string(clock_string(), 0);
+    std::string shown_clock = clock_string();
+    print_string(shown_clock, 0);
     print_int64(stream_count.load(std::memory_order_relaxed), 0);
     print_int64(stream_count.load(std::memory_order_relaxed) - *shown_count, 0);
     mask_init("##.##%");
@@ -27,6 +29,7 @@ void print_status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_
     print_masked_double(cpu_percent, PRINT_NEWLINE | PRINT_MASK_DONE);
     mask_end();
     *shown_count = stream_count.load(std::memory_order_relaxed);
+    return shown_clock;
 }
 
 }  // namespace
@@ -51,7 +54,10 @@ int main() {
         }
         cur_clock = clock_string();
         if (cur_clock != prev_clock) {
-            print_status_line(stream_count, &shown_count, stream);
+            // When the second ticked after cur_clock was read, the line already shows the
+            // new second; comparing with what it shows keeps that second from a line of its
+            // own, so no time of day appears twice.
+            cur_clock = print_status_line(stream_count, &shown_count, stream);
         }
         prev_clock = cur_clock;
     }
