@@ -71,7 +71,7 @@ const uint16_t scan_code_table[89][4] = {
     {0, 0, 0, ext(41)},                        // 41 `
     {0, 0, 0, 0},                              // 42 left Shift
     {0, 0, 0, 0},                              // 43 backslash
-    {0, 0, 0, ext(44)},  // 44 Z
+    {0, 0, 0, ext(44)},                        // 44 Z
     {0, 0, 0, ext(45)},                        // 45 X
     {0, 0, 0, ext(46)},                        // 46 C
     {0, 0, 0, ext(47)},                        // 47 V
@@ -167,11 +167,12 @@ int swapped_case(int c) {
 // A hang-up stands for the console being closed, a termination for log-off or shut-down:
 // the close key is queued, then the signal takes its course and the process ends, with the
 // terminal put back.
-void on_control_signal(int sig) {
+void on_control_signal(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
     if (control_ready.load(std::memory_order_acquire)) {
         console_ctrl_handler(sig == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
-        terminal_pass_signal_on(sig, sig == SIGHUP ? previous_hangup : previous_termination);
+        terminal_pass_signal_on(sig, sig == SIGHUP ? previous_hangup : previous_termination, info,
+                                context);
     }
     errno = saved_errno;
 }
@@ -183,8 +184,8 @@ bool catch_signal(int sig, struct sigaction* previous) {
     }
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    action.sa_handler = on_control_signal;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    action.sa_sigaction = on_control_signal;
     sigaction(sig, &action, nullptr);
     return true;
 }

@@ -61,11 +61,11 @@ void switch_on_if_foreground() {
     }
 }
 
-void on_ending_signal(int sig) {
+void on_ending_signal(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
     for (int i = 0; i < ending_signal_count; ++i) {
         if (ending_signals[i] == sig && ready.load(std::memory_order_acquire)) {
-            terminal_pass_signal_on(sig, previous_actions[i]);
+            terminal_pass_signal_on(sig, previous_actions[i], info, context);
         }
     }
     errno = saved_errno;
@@ -105,12 +105,13 @@ bool ignored(int sig) {
 void install_handlers() {
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    action.sa_handler = on_ending_signal;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    action.sa_sigaction = on_ending_signal;
     for (int i = 0; i < ending_signal_count; ++i) {
         sigaction(ending_signals[i], nullptr, &previous_actions[i]);
     }
     stop_action = action;
+    stop_action.sa_flags = SA_RESTART;
     stop_action.sa_handler = on_stop;
     ready.store(true, std::memory_order_release);
     for (int i = 0; i < ending_signal_count; ++i) {
@@ -121,7 +122,7 @@ void install_handlers() {
     if (!ignored(SIGTSTP)) {
         sigaction(SIGTSTP, &stop_action, nullptr);
     }
-    struct sigaction continue_action = action;
+    struct sigaction continue_action = stop_action;
     continue_action.sa_handler = on_continue;
     sigaction(SIGCONT, &continue_action, nullptr);
 }
@@ -163,8 +164,23 @@ void terminal_restore() {
     put_back_found_modes();
 }
 
-void terminal_pass_signal_on(int sig, const struct sigaction& previous) {
+void terminal_pass_signal_on(int sig, const struct sigaction& previous, siginfo_t* info,
+                             void* context) {
     terminal_restore();
-    sigaction(sig, &previous, nullptr);
-    raise(sig);
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+        previous.sa_sigaction(sig, info, context);
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(sig);
+    } else if (previous.sa_handler == SIG_DFL) {
+        // Re-raised with the default disposition and unblocked, the signal ends the process
+        // here, with the status it gives.
+        struct sigaction default_action {};
+        default_action.sa_handler = SIG_DFL;
+        sigaction(sig, &default_action, nullptr);
+        raise(sig);
+        sigset_t just_sig;
+        sigemptyset(&just_sig);
+        sigaddset(&just_sig, sig);
+        pthread_sigmask(SIG_UNBLOCK, &just_sig, nullptr);
+    }
 }

@@ -7,8 +7,8 @@
 // with the shell. Type-ahead is kept.
 //
 // The modes are put back at exit, and on SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS,
-// SIGFPE, SIGILL and SIGABRT, after which the signal takes its course (the handler found
-// before, normally the default action, so the exit status is the one the signal gives).
+// SIGFPE, SIGILL and SIGABRT, after which the signal takes its course: the handling found
+// before, normally the default action, so the exit status is the one the signal gives.
 // Ctrl+Z (SIGTSTP) puts them back and stops; SIGCONT switches them on again. Signals that
 // were ignored when the terminal was prepared stay ignored.
 #ifndef DSPHOST_CONSOLE_TERMINAL_H
@@ -30,9 +30,12 @@ bool terminal_prepare(int fd);
 // process when it runs in the background.
 void terminal_restore();
 
-// For a signal handler that is done with sig: puts the terminal back, reinstates previous as
-// the handling of sig and raises sig again, so that when the handler returns, sig takes the
-// course it would have taken without the handler. Async-signal-safe.
-void terminal_pass_signal_on(int sig, const struct sigaction& previous);
+// For a signal handler that is done with sig: puts the terminal back, then hands sig on to
+// previous, the handling found before the handler was installed: calls previous's handler
+// with the same arguments, or, for the default action, ends the process by sig (re-raised
+// with the default disposition and unblocked), so the exit status is the one sig gives.
+// Async-signal-safe.
+void terminal_pass_signal_on(int sig, const struct sigaction& previous, siginfo_t* info,
+                             void* context);
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,10 @@ const std::vector<decode_row> rows = {
     {"run of keys", "ab\x1b[A\x1bOPc", {ch('a'), ch('b'), ext(72), ext(59), ch('c')}},
     {"esc then sequence", "\x1b[A\x1b", {ext(72), ch(27)}},
 };
+
+void PrintTo(const decode_row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class DecodeRow : public testing::TestWithParam<decode_row> {};
 

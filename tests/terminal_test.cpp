@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,10 @@ struct signal_row {
     const char* typed;  // bytes typed on the terminal, or nullptr to send sig
     int sig;
 };
+
+void PrintTo(const signal_row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class SignalEnd : public testing::TestWithParam<signal_row> {};
 
