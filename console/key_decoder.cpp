@@ -431,16 +431,20 @@ void escape_escape_byte(key_decoder& d, uint8_t b, key_event* events, size_t* co
 }
 
 void parameter_byte(key_decoder& d, uint8_t b) {
-    if (d.intermediate != 0) {
-        d.malformed = true;
-    } else if (b >= '0' && b <= '9') {
+    const bool digit = b >= '0' && b <= '9';
+    const bool marker = !digit && b != ';' && b != ':';  // < = > ?
+    if (d.intermediate != 0 || b == ':' || (marker && d.body_length != 0)) {
+        d.malformed = true;  // after an intermediate, a sub-parameter, a marker not first
+    } else if (marker) {
+        d.private_marker = b;
+    } else if (digit) {
         if (d.param_count == 0) {
             d.param_count = 1;
         }
         int32_t& p = d.params[d.param_count - 1];
         p = p < 0 ? 0 : p;
         p = p > PARAM_LIMIT / 10 ? PARAM_LIMIT : p * 10 + (b - '0');
-    } else if (b == ';') {
+    } else {  // ;
         if (d.param_count == 0) {
             d.param_count = 1;
         }
@@ -449,10 +453,6 @@ void parameter_byte(key_decoder& d, uint8_t b) {
         } else {
             ++d.param_count;
         }
-    } else if (b != ':' && d.body_length == 0) {
-        d.private_marker = b;  // < = > ?
-    } else {
-        d.malformed = true;  // sub-parameters, or a marker after the start
     }
 }
 
