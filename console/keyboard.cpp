@@ -374,6 +374,7 @@ void refill_key_queue() {
     const int fd = console_input_handle();
     if (pending_close_keys.load(std::memory_order_relaxed) != 0) {
         uint32_t closes = pending_close_keys.exchange(0);
+        closes = closes < KEY_QUEUE_SLOTS ? closes : KEY_QUEUE_SLOTS;  // more would be dropped
         for (; closes > 0; --closes) {
             push_key(CLOSE_KEY);
         }

@@ -40,7 +40,8 @@ struct pty_session {
 struct pty_spawn_options {
     // "NAME=value" entries added to the test's environment (replacing a variable of that name).
     std::vector<std::string> environment;
-    // When >= 0, the child's standard output is this descriptor instead of the terminal.
+    // When >= 0, the child's standard output is this descriptor (one above 2) instead of the
+    // terminal.
     int stdout_fd = -1;
     // When not empty, the child's standard output is this file (created or truncated).
     std::string stdout_path;
