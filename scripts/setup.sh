@@ -7,6 +7,7 @@ packages=(
     portaudio19-dev libasound2-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio faketime valgrind
+    python3
     dpkg-dev groff-base man-db
     locales-all
 )
