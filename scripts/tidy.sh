@@ -5,5 +5,8 @@ cd "$(dirname "$0")/.."
 cmake --preset default >/dev/null
 files=$(git ls-files 'audio/*.cpp' 'console/*.cpp' 'app/*.cpp' 'mix_c/*.cpp')
 # shellcheck disable=SC2086
-clang-tidy -p build --quiet --warnings-as-errors='*' $files 2>&1 | grep -v 'warnings generated'
+status=0
+out=$(clang-tidy -p build --quiet --warnings-as-errors='*' $files 2>&1) || status=$?
+grep -v 'warnings generated' <<<"$out" || true
+if ((status != 0)); then exit "$status"; fi
 echo "clang-tidy: clean"
