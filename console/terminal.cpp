@@ -33,6 +33,19 @@ static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock
 bool attempted = false;
 bool prepared = false;
 
+// Takes the default action of sig: raised with the default disposition and unblocked, it
+// acts here (the process ends, or stops until continued).
+void take_default_action(int sig) {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigaction(sig, &default_action, nullptr);
+    raise(sig);
+    sigset_t just_sig;
+    sigemptyset(&just_sig);
+    sigaddset(&just_sig, sig);
+    pthread_sigmask(SIG_UNBLOCK, &just_sig, nullptr);
+}
+
 // tcsetattr from a background process group raises SIGTTOU, which would stop the process;
 // with SIGTTOU blocked the call goes through.
 void set_modes_without_stopping(const termios& modes) {
@@ -76,14 +89,7 @@ void on_ending_signal(int sig, siginfo_t* info, void* context) {
 void on_stop(int /*sig*/) {
     const int saved_errno = errno;
     put_back_found_modes();
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigaction(SIGTSTP, &default_action, nullptr);
-    raise(SIGTSTP);
-    sigset_t tstp;
-    sigemptyset(&tstp);
-    sigaddset(&tstp, SIGTSTP);
-    pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);  // the process stops here
+    take_default_action(SIGTSTP);  // the process stops here
     sigaction(SIGTSTP, &stop_action, nullptr);
     switch_on_if_foreground();
     errno = saved_errno;
@@ -172,15 +178,6 @@ void terminal_pass_signal_on(int sig, const struct sigaction& previous, siginfo_
     } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
         previous.sa_handler(sig);
     } else if (previous.sa_handler == SIG_DFL) {
-        // Re-raised with the default disposition and unblocked, the signal ends the process
-        // here, with the status it gives.
-        struct sigaction default_action {};
-        default_action.sa_handler = SIG_DFL;
-        sigaction(sig, &default_action, nullptr);
-        raise(sig);
-        sigset_t just_sig;
-        sigemptyset(&just_sig);
-        sigaddset(&just_sig, sig);
-        pthread_sigmask(SIG_UNBLOCK, &just_sig, nullptr);
+        take_default_action(sig);  // the process ends here, with the status sig gives
     }
 }
