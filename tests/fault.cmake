@@ -10,7 +10,8 @@ if(DSPHOST_TESTS)
     target_compile_definitions(fault_test PRIVATE
         DSPHOST_BINARY="$<TARGET_FILE:dsphost>"
         DSPHOST_FAKE_AUDIO_BINARY="$<TARGET_FILE:dsphost_fake_audio>"
-        DSPHOST_FAKETIME_LIBRARY="${FAULT_FAKETIME_LIBRARY}")
+        DSPHOST_FAKETIME_LIBRARY="${FAULT_FAKETIME_LIBRARY}"
+        DSPHOST_PULSE_TSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/pulse.tsan.supp")
     add_dependencies(fault_test dsphost dsphost_fake_audio)
     # The long run takes a minute of real time; the watchdogs inside end a hang sooner.
     gtest_discover_tests(fault_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)

@@ -209,6 +209,13 @@ std::string how_it_ended(const program& p) {
     return "wait status " + std::to_string(p.status);
 }
 
+// For failure messages: how the program stands now, and what the terminal showed.
+std::string state_of(program* p) {
+    const bool running = still_running(p);
+    p->screen += pty_read(&p->pty, 0);
+    return (running ? std::string("running") : how_it_ended(*p)) + "; screen: " + p->screen;
+}
+
 bool exited_with(const program& p, int code) {
     return p.ended && WIFEXITED(p.status) && WEXITSTATUS(p.status) == code;
 }
@@ -426,8 +433,8 @@ TEST(Fault, HostileKeyboardInputThenALoneEscEndsWithZero) {
     scratch_dir dir;
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_FAKE_AUDIO_BINARY, fake_audio_options(dir)));
-    ASSERT_TRUE(wait_polling(p));
-    ASSERT_TRUE(wait_lines(&p, 1));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+    ASSERT_TRUE(wait_lines(&p, 1)) << state_of(&p);
     termios modes{};
     ASSERT_TRUE(pty_modes(p.pty, &modes));
     const std::string unsafe = unsafe_bytes(modes);
@@ -454,7 +461,7 @@ TEST(Fault, HostileKeyboardInputThenALoneEscEndsWithZero) {
     ASSERT_TRUE(still_running(&p)) << "ended by escape sequences: " << how_it_ended(p);
 
     // Still at work: it prints the next line, and the terminal is still in its modes.
-    ASSERT_TRUE(wait_lines(&p, count_of(p.screen, "%\r") + 1));
+    ASSERT_TRUE(wait_lines(&p, count_of(p.screen, "%\r") + 1)) << state_of(&p);
     ASSERT_TRUE(pty_modes(p.pty, &modes));
     EXPECT_TRUE(program_modes_on(modes));
     parse_status(p.screen.substr(0, p.screen.rfind('\n') + 1));  // nothing but status lines
@@ -480,6 +487,11 @@ struct burst_row {
                    // before the program starts; -1: the burst comes while it runs, ESC last
     bool ends_at_once;
 };
+
+// Rows print as their names, in test listings too.
+void PrintTo(const burst_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class KeyBurst : public testing::TestWithParam<burst_row> {};
 
@@ -514,8 +526,8 @@ TEST_P(KeyBurst, KeepsTheNewest511) {
         ASSERT_TRUE(pty_spawn(&p.pty, {DSPHOST_FAKE_AUDIO_BINARY}, fake_audio_options(dir)));
     } else {
         ASSERT_TRUE(start(&p, DSPHOST_FAKE_AUDIO_BINARY, fake_audio_options(dir)));
-        ASSERT_TRUE(wait_polling(p));
-        ASSERT_TRUE(wait_lines(&p, 1));
+        ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+        ASSERT_TRUE(wait_lines(&p, 1)) << state_of(&p);
         burst.back() = '\x1b';
         ASSERT_TRUE(pty_write(p.pty, burst));
     }
@@ -527,7 +539,7 @@ TEST_P(KeyBurst, KeepsTheNewest511) {
         }
         return;
     }
-    ASSERT_TRUE(wait_lines(&p, 2)) << how_it_ended(p);
+    ASSERT_TRUE(wait_lines(&p, 2)) << state_of(&p);
     ASSERT_TRUE(still_running(&p)) << how_it_ended(p);
     end_with_esc(&p);
 }
@@ -551,6 +563,11 @@ struct output_row {
     bool pipe;  // a pipe whose reader goes away; otherwise /dev/full
 };
 
+// Rows print as their names, in test listings too.
+void PrintTo(const output_row& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class OutputClosed : public testing::TestWithParam<output_row> {};
 
 // Writes fail (EPIPE, ENOSPC): the program keeps running, keeps trying a line a second, says
@@ -570,7 +587,7 @@ TEST_P(OutputClosed, KeepsRunningAndEscEndsWithZero) {
     const bool started = start(&p, DSPHOST_FAKE_AUDIO_BINARY, options);
     if (row.pipe) close(ends[1]);
     ASSERT_TRUE(started);
-    ASSERT_TRUE(wait_polling(p));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
     if (row.pipe) {
         // The reader takes the first line, then goes away.
         std::string first;
@@ -623,6 +640,11 @@ struct exit_row {
     bool stops;         // SIGTSTP: it stops, continues on SIGCONT, and ESC then ends it
 };
 
+// Rows print as their names, in test listings too.
+void PrintTo(const exit_row& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class ExitPath : public testing::TestWithParam<exit_row> {};
 
 // Each way the program ends: by ESC with status 0, or by the signal's own default action
@@ -636,8 +658,8 @@ TEST_P(ExitPath, EndsAsItShouldWithTheTerminalAsFound) {
     program p;
     ASSERT_TRUE(start(
         &p, row.binary == build::fake_audio ? DSPHOST_FAKE_AUDIO_BINARY : DSPHOST_BINARY, options));
-    ASSERT_TRUE(wait_polling(p));
-    ASSERT_TRUE(wait_lines(&p, 1));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+    ASSERT_TRUE(wait_lines(&p, 1)) << state_of(&p);
     if (row.typed != nullptr) {
         ASSERT_TRUE(pty_write(p.pty, row.typed));
     } else {
@@ -658,8 +680,8 @@ TEST_P(ExitPath, EndsAsItShouldWithTheTerminalAsFound) {
         ASSERT_TRUE(stopped);
         const size_t lines = count_of(p.screen + pty_read(&p.pty, 0), "%\r");
         ASSERT_TRUE(pty_signal(p.pty, SIGCONT));
-        ASSERT_TRUE(wait_polling(p));
-        ASSERT_TRUE(wait_lines(&p, lines + 1)) << "no line after it continued";
+        ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+        ASSERT_TRUE(wait_lines(&p, lines + 1)) << state_of(&p);
         end_with_esc(&p);
         return;
     }
@@ -711,8 +733,8 @@ TEST(Fault, TerminalClosedEndsByHangup) {
     scratch_dir dir;
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_FAKE_AUDIO_BINARY, fake_audio_options(dir)));
-    ASSERT_TRUE(wait_polling(p));
-    ASSERT_TRUE(wait_lines(&p, 1));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+    ASSERT_TRUE(wait_lines(&p, 1)) << state_of(&p);
     close(p.pty.master);
     p.pty.master = -1;
     finish(&p);
@@ -727,6 +749,11 @@ struct device_row {
     const char* name;
     const char* config;  // the whole ALSA configuration; nullptr: the system's own
 };
+
+// Rows print as their names, in test listings too.
+void PrintTo(const device_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class NoAudioDevice : public testing::TestWithParam<device_row> {};
 
@@ -745,6 +772,11 @@ TEST_P(NoAudioDevice, RunsOnWithCountsZero) {
         options.environment.push_back("ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf");
         options.environment.push_back("PULSE_SERVER=unix:" + dir.path + "/no-server");
         options.environment.push_back("JACK_NO_START_SERVER=1");
+        // The PulseAudio client library that the system's configuration loads (to find no
+        // server) is not instrumented; ThreadSanitizer takes its hand-overs for races.
+        const char* tsan = std::getenv("TSAN_OPTIONS");
+        options.environment.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+                                      ":suppressions=" DSPHOST_PULSE_TSAN_SUPPRESSIONS);
         // ALSA's plugin modules keep a few allocations that become unreachable when it
         // unloads them at exit; not this program's memory.
         const char* asan = std::getenv("ASAN_OPTIONS");
@@ -753,8 +785,8 @@ TEST_P(NoAudioDevice, RunsOnWithCountsZero) {
     }
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_BINARY, options));
-    ASSERT_TRUE(wait_polling(p));
-    ASSERT_TRUE(wait_lines(&p, 2)) << p.screen;
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+    ASSERT_TRUE(wait_lines(&p, 2)) << state_of(&p);
     ASSERT_TRUE(still_running(&p)) << how_it_ended(p);
     end_with_esc(&p);
     const auto lines = parse_status(p.screen);
@@ -792,8 +824,8 @@ TEST(Fault, CaptureFileRunsOutAndItRunsOn) {
                     write_alsa_config(dir.path, dir.path + "/played.raw", in_file, pulse.socket));
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_BINARY, options));
-    ASSERT_TRUE(wait_polling(p));
-    ASSERT_TRUE(wait_lines(&p, 4)) << p.screen;
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
+    ASSERT_TRUE(wait_lines(&p, 4)) << state_of(&p);
     ASSERT_TRUE(still_running(&p)) << how_it_ended(p);
     end_with_esc(&p);
     stop_private_pulse(&pulse);
@@ -824,7 +856,7 @@ TEST(Fault, SimulatedDayOneLinePerDistinctClockInOrder) {
     options.stdout_path = out;
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_FAKE_AUDIO_BINARY, options));
-    ASSERT_TRUE(wait_polling(p));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
     usleep(4500 * 1000);  // about 21.6 hours of the fast clock
     end_with_esc(&p);
 
@@ -863,7 +895,7 @@ TEST(Fault, RealMinuteOneLinePerSecondFlatMemory) {
     program p;
     ASSERT_TRUE(start(&p, DSPHOST_FAKE_AUDIO_BINARY, options));
     const int64_t started = now_ms();
-    ASSERT_TRUE(wait_polling(p));
+    ASSERT_TRUE(wait_polling(p)) << state_of(&p);
     struct sample {
         int64_t at_ms;
         long kib = -1;
