@@ -284,6 +284,7 @@ bool type_fast(program* p, std::string_view bytes) {
 bool wait_taken(program* p, int64_t base, int64_t typed) {
     const int64_t deadline = now_ms() + watchdog_ms;
     for (;;) {
+        if (!still_running(p)) return false;
         const int64_t taken = bytes_read_by(p->pty.pid);
         if (taken < 0) return false;
         if (taken - base >= typed) return true;
@@ -443,9 +444,9 @@ TEST(Fault, HostileKeyboardInputThenALoneEscEndsWithZero) {
 
     std::mt19937 rng(20261207);
     const std::string noise = random_text(rng, unsafe, 1 << 20);
-    ASSERT_TRUE(type_fast(&p, noise)) << "the program stopped taking keys; " << how_it_ended(p);
+    ASSERT_TRUE(type_fast(&p, noise)) << "the program stopped taking keys; " << state_of(&p);
     ASSERT_TRUE(wait_taken(&p, base, static_cast<int64_t>(noise.size())))
-        << "the program stopped reading; " << how_it_ended(p);
+        << "the program stopped reading; " << state_of(&p);
     ASSERT_TRUE(still_running(&p)) << "ended by random bytes: " << how_it_ended(p);
 
     std::vector<std::string> pieces(1);
@@ -457,7 +458,7 @@ TEST(Fault, HostileKeyboardInputThenALoneEscEndsWithZero) {
         junk_bytes += sequence.size();
     }
     ASSERT_TRUE(type_paced(&p, base, static_cast<int64_t>(noise.size()), pieces))
-        << "the program stopped reading; " << how_it_ended(p);
+        << "the program stopped reading; " << state_of(&p);
     ASSERT_TRUE(still_running(&p)) << "ended by escape sequences: " << how_it_ended(p);
 
     // Still at work: it prints the next line, and the terminal is still in its modes.
