@@ -4,7 +4,11 @@
 #include <ctime>
 
 std::string clock_string() {
-    time_t now = time(nullptr);
+    // The precise clock, not time(): that one reads a coarse clock that turns the second
+    // several milliseconds late, and the status line would come late with it.
+    timespec now_precise{};
+    clock_gettime(CLOCK_REALTIME, &now_precise);
+    const time_t now = now_precise.tv_sec;
     tm local{};
     if (localtime_r(&now, &local) == nullptr) {
         return "";

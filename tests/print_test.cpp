@@ -177,7 +177,9 @@ TEST(StatusLine, NumbersIgnoreTheLocale) {
 
 TEST(ClockString, IsTheLocalTimeOfDay) {
     auto local_text = [] {
-        time_t now = time(nullptr);
+        timespec precise{};
+        clock_gettime(CLOCK_REALTIME, &precise);
+        const time_t now = precise.tv_sec;
         tm local{};
         localtime_r(&now, &local);
         char text[16];

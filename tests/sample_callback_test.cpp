@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "audio/dsp_library.h"
 
@@ -71,17 +73,30 @@ TEST(SampleCallback, OutputConversionTable) {
     }
 }
 
-// Independent oracle: floor through long double and a wrap by modular arithmetic on int64.
+// Independent oracle: floor in long double and a wrap by modular arithmetic on int64.
+int16_t wrapped_floor(float v) {
+    const long double p = std::floor(static_cast<long double>(v) * 32768.0L);
+    if (!(p >= -2147483648.0L && p <= 2147483647.0L)) return 0;
+    int64_t wrapped = static_cast<int64_t>(p) & 0xFFFF;
+    if (wrapped >= 32768) wrapped -= 65536;
+    return static_cast<int16_t>(wrapped);
+}
+
 TEST(SampleCallback, OutputConversionAgainstWideArithmetic) {
     for (int64_t k = -3000000; k <= 3000000; k += 7) {
         const float v = static_cast<float>(k) / 1024.0f;
-        const long double p = std::floor(static_cast<long double>(v) * 32768.0L);
-        int64_t wrapped = 0;
-        if (p >= -2147483648.0L && p <= 2147483647.0L) {
-            wrapped = static_cast<int64_t>(p) & 0xFFFF;
-            if (wrapped >= 32768) wrapped -= 65536;
-        }
-        ASSERT_EQ(output_sample(v), wrapped) << v;
+        ASSERT_EQ(output_sample(v), wrapped_floor(v)) << v;
+    }
+    // Any float at all, subnormals, NaN payloads and the edges of the 32-bit range included.
+    std::mt19937 random(20261207);
+    for (int i = 0; i < 2000000; ++i) {
+        const auto v = std::bit_cast<float>(static_cast<uint32_t>(random()));
+        ASSERT_EQ(output_sample(v), wrapped_floor(v)) << v;
+    }
+    for (const float edge :
+         {65536.0f, std::nextafter(65536.0f, 0.0f), -65536.0f, std::nextafter(-65536.0f, -1e9f),
+          std::nextafter(-65536.0f, 0.0f), -1e-45f, 1e-45f, -0.0f}) {
+        EXPECT_EQ(output_sample(edge), wrapped_floor(edge)) << edge;
     }
 }
 
