@@ -927,14 +927,18 @@ TEST(Fault, RealMinuteOneLinePerSecondFlatMemory) {
         SCOPED_TRACE("line " + std::to_string(i) + " " + lines[i].clock);
         EXPECT_EQ(clock_step(lines[i - 1], lines[i]), 1);
         EXPECT_GE(lines[i].total, lines[i - 1].total);
-        EXPECT_LE(lines[i].since_last, lines[i].total - lines[i - 1].total + 16);
-        if (i >= 2) {
-            // A full second (the first line comes at the start, the second at the end of
-            // that first, partial second); loose, the machine is shared.
-            EXPECT_GT(lines[i].since_last, 4000);
-            EXPECT_LT(lines[i].since_last, 12000);
-        }
+        EXPECT_TRUE(i < 2 || lines[i].since_last > 0) << "the audio stopped";
+        // Only the samples that arrive between two reads of the count may differ (100 ms).
+        EXPECT_LE(lines[i].since_last, lines[i].total - lines[i - 1].total + 800);
     }
+    // The first line comes at the start and the second at the end of that first, partial
+    // second; from there on each line covers a whole second. One line may come late on a
+    // loaded machine and the next early, so the rate is judged over all of them.
+    const auto full_seconds = static_cast<int64_t>(lines.size() - 2);
+    int64_t counted = 0;
+    for (size_t i = 2; i < lines.size(); ++i) counted += lines[i].since_last;
+    EXPECT_GT(counted, 7200 * full_seconds);
+    EXPECT_LT(counted, 8800 * full_seconds);
 }
 
 }  // namespace
