@@ -12,23 +12,27 @@ steps=("$@")
 if ((${#steps[@]} == 0)); then steps=(default asan tsan fuzz tidy); fi
 
 jobs=$(nproc)
+failed=()
 for step in "${steps[@]}"; do
     echo "=== ${step} ==="
     case "$step" in
         default | asan | tsan)
-            cmake --preset "$step" >/dev/null
-            cmake --build --preset "$step" -j "$jobs"
-            ctest --preset "$step" -j "$jobs"
+            cmake --preset "$step" >/dev/null &&
+                cmake --build --preset "$step" -j "$jobs" &&
+                ctest --preset "$step" -j "$jobs" || failed+=("$step")
             ;;
-        fuzz)
-            scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-30}"
-            ;;
-        tidy)
-            scripts/tidy.sh
-            ;;
+        fuzz) scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-30}" || failed+=("$step") ;;
+        tidy) scripts/tidy.sh || failed+=("$step") ;;
         *)
             echo "unknown step: $step" >&2
             exit 2
             ;;
     esac
 done
+
+# Every step runs, so one failure does not hide another.
+if ((${#failed[@]})); then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "all steps passed: ${steps[*]}"
