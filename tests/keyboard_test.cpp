@@ -14,19 +14,13 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/key_text.h"
+
 namespace {
 
 constexpr uint32_t ALT = LEFT_ALT_PRESSED;
 constexpr uint32_t CTRL = LEFT_CTRL_PRESSED;
 constexpr uint32_t SHIFT = SHIFT_PRESSED;
-
-std::string ch(int code) {
-    return std::string(1, static_cast<char>(code));
-}
-
-std::string ext(int code) {
-    return std::string{static_cast<char>(255), static_cast<char>(code)};
-}
 
 key_event press(uint16_t vk, uint16_t scan, uint8_t character, uint32_t state,
                 uint16_t repeat = 1) {
@@ -107,42 +101,28 @@ TEST(Tables, ScanCodeTableHoldsExactlyTheListedExtendedEntries) {
             }
         }
     }
-    // Telling rows.
-    EXPECT_LT(scan_code_table[1][0], 256);
-    EXPECT_EQ(scan_code_table[1][3], 1 * 256);
-    EXPECT_EQ(scan_code_table[62][0], 62 * 256);
-    EXPECT_EQ(scan_code_table[62][1], 87 * 256);
-    EXPECT_EQ(scan_code_table[62][2], 97 * 256);
-    EXPECT_EQ(scan_code_table[62][3], 107 * 256);
-    EXPECT_LT(scan_code_table[46][2], 256);
-    EXPECT_EQ(scan_code_table[46][3], 46 * 256);
-    for (int s : {0, 29, 42, 43, 54, 55, 56, 57, 58, 69, 70, 74, 78, 84, 85, 86}) {
-        for (int c = 0; c < 4; ++c) {
-            EXPECT_LT(scan_code_table[s][c], 256) << "scan " << s;
-        }
-    }
 }
 
+// The grey keys' rows follow rules: the plain and Shift columns are the key itself, the Ctrl
+// column is the main table's, and the Alt column is the scan code plus 80.
 TEST(Tables, EnhancedKeyTableRows) {
-    const uint16_t expected[12][5] = {
-        {28, 13, 13, 10, 166 * 256},
-        {53, 47, 63, 149 * 256, 164 * 256},
-        {71, 71 * 256, 71 * 256, 119 * 256, 151 * 256},
-        {72, 72 * 256, 72 * 256, 141 * 256, 152 * 256},
-        {73, 73 * 256, 73 * 256, 132 * 256, 153 * 256},
-        {75, 75 * 256, 75 * 256, 115 * 256, 155 * 256},
-        {77, 77 * 256, 77 * 256, 116 * 256, 157 * 256},
-        {79, 79 * 256, 79 * 256, 117 * 256, 159 * 256},
-        {80, 80 * 256, 80 * 256, 145 * 256, 160 * 256},
-        {81, 81 * 256, 81 * 256, 118 * 256, 161 * 256},
-        {82, 82 * 256, 82 * 256, 146 * 256, 162 * 256},
-        {83, 83 * 256, 83 * 256, 147 * 256, 163 * 256},
+    const uint16_t keypad_rows[2][5] = {
+        {28, 13, 13, 10, 166 * 256},         // keypad Enter
+        {53, 47, 63, 149 * 256, 164 * 256},  // keypad slash
     };
     for (int r = 0; r < 12; ++r) {
-        for (int c = 0; c < 5; ++c) {
-            EXPECT_EQ(enhanced_key_table[r][c], expected[r][c]) << "row " << r << " column " << c;
-        }
+        const uint16_t s = enhanced_key_table[r][0];
+        const std::vector<uint16_t> expected =
+            r < 2 ? std::vector<uint16_t>(keypad_rows[r], keypad_rows[r] + 5)
+                  : std::vector<uint16_t>{s, static_cast<uint16_t>(s * 256),
+                                          static_cast<uint16_t>(s * 256), scan_code_table[s][2],
+                                          static_cast<uint16_t>((s + 80) * 256)};
+        EXPECT_EQ(std::vector<uint16_t>(enhanced_key_table[r], enhanced_key_table[r] + 5), expected)
+            << "row " << r;
     }
+    std::vector<int> grey_keys;
+    for (int r = 2; r < 12; ++r) grey_keys.push_back(enhanced_key_table[r][0]);
+    EXPECT_EQ(grey_keys, (std::vector<int>{71, 72, 73, 75, 77, 79, 80, 81, 82, 83}));
 }
 
 // lookup_key_value over synthetic key presses.
@@ -221,26 +201,6 @@ TEST_F(Keyboard, KeyStringsOfEachForm) {
     EXPECT_EQ(drain(), (std::vector<std::string>{ch('a'), ch(255), ext(59), ch(0)}));
 }
 
-TEST_F(Keyboard, RepeatCountThreeGivesThreeKeysAndZeroNone) {
-    queue_key_record(press('A', 30, 'a', 0, 3));
-    queue_key_record(press('B', 48, 'b', 0, 0));
-    queue_key_record(release('A', 30, 'a', 0));
-    EXPECT_EQ(drain(), (std::vector<std::string>{ch('a'), ch('a'), ch('a')}));
-}
-
-TEST_F(Keyboard, ReleasesAloneGiveNothing) {
-    queue_key_record(release('A', 30, 'a', 0));
-    queue_key_record(release(VK_F1, 59, 0, 0));
-    EXPECT_TRUE(drain().empty());
-}
-
-TEST_F(Keyboard, F4AndAltF4) {
-    queue_key_record(press(VK_F1 + 3, 62, 0, 0));
-    queue_key_record(press(VK_F1 + 3, 62, 0, ALT));
-    EXPECT_EQ(drain(), (std::vector<std::string>{ext(62), ext(107)}));
-    EXPECT_EQ(ext(107), ext(CLOSE_KEY / 256));
-}
-
 // An Alt + keypad entry: Alt down, the digits pressed and released under Alt, Alt up.
 void alt_keypad_entry(const std::string& digits) {
     queue_key_record(press(VK_MENU, 56, 0, ALT));
@@ -274,32 +234,44 @@ TEST_F(Keyboard, AltKeypadEntriesGiveTheLowByteOfTheNumber) {
     }
 }
 
-TEST_F(Keyboard, EntryOfValue256GivesTheOneByteTextHoldingZero) {
-    alt_keypad_entry("256");
-    const std::string key = poll_key();
-    EXPECT_EQ(key.size(), 1u);
-    EXPECT_EQ(char_code(key, 1), 0u);
-}
+// Records queued at once and the keys they give.
+struct records_row {
+    const char* name;
+    std::vector<key_event> records;
+    std::vector<std::string> keys;
+};
 
-TEST_F(Keyboard, ShiftPressedUnderAltEndsTheEntry) {
-    queue_key_record(press(VK_MENU, 56, 0, ALT));
-    queue_key_record(press(VK_NUMPAD0 + 1, 79, 0, ALT));
-    queue_key_record(release(VK_NUMPAD0 + 1, 79, 0, ALT));
-    queue_key_record(press(VK_SHIFT, 42, 0, ALT | SHIFT));
-    EXPECT_EQ(drain(), (std::vector<std::string>{ch(1)}));
-    queue_key_record(release(VK_SHIFT, 42, 0, ALT));
-    queue_key_record(release(VK_MENU, 56, 0, 0));
-    EXPECT_TRUE(drain().empty());
-}
+const key_event alt_down = press(VK_MENU, 56, 0, ALT);
+const key_event alt_up = release(VK_MENU, 56, 0, 0);
+const key_event alt_keypad_1[] = {press(VK_NUMPAD0 + 1, 79, 0, ALT),
+                                  release(VK_NUMPAD0 + 1, 79, 0, ALT)};
 
-TEST_F(Keyboard, LetterUnderAltDiscardsTheEntry) {
-    queue_key_record(press(VK_MENU, 56, 0, ALT));
-    queue_key_record(press(VK_NUMPAD0 + 2, 80, 0, ALT));
-    queue_key_record(release(VK_NUMPAD0 + 2, 80, 0, ALT));
-    queue_key_record(press('A', 30, 'a', ALT));
-    queue_key_record(release('A', 30, 'a', ALT));
-    queue_key_record(release(VK_MENU, 56, 0, 0));
-    EXPECT_EQ(drain(), (std::vector<std::string>{ext(30)}));
+const std::vector<records_row> records_rows = {
+    {"repeat count 3 gives three keys, 0 none",
+     {press('A', 30, 'a', 0, 3), press('B', 48, 'b', 0, 0), release('A', 30, 'a', 0)},
+     {ch('a'), ch('a'), ch('a')}},
+    {"releases alone give nothing", {release('A', 30, 'a', 0), release(VK_F1, 59, 0, 0)}, {}},
+    {"F4 and Alt+F4",
+     {press(VK_F1 + 3, 62, 0, 0), press(VK_F1 + 3, 62, 0, ALT)},
+     {ext(62), ext(107)}},
+    {"Shift pressed under Alt ends the entry at once",
+     {alt_down, alt_keypad_1[0], alt_keypad_1[1], press(VK_SHIFT, 42, 0, ALT | SHIFT)},
+     {ch(1)}},
+    {"and letting Alt go then gives nothing more",
+     {alt_down, alt_keypad_1[0], alt_keypad_1[1], press(VK_SHIFT, 42, 0, ALT | SHIFT),
+      release(VK_SHIFT, 42, 0, ALT), alt_up},
+     {ch(1)}},
+    {"a letter under Alt discards the entry",
+     {alt_down, alt_keypad_1[0], alt_keypad_1[1], press('A', 30, 'a', ALT),
+      release('A', 30, 'a', ALT), alt_up},
+     {ext(30)}},
+};
+
+TEST_F(Keyboard, RecordsGiveTheirKeys) {
+    for (const records_row& row : records_rows) {
+        for (const key_event& record : row.records) queue_key_record(record);
+        EXPECT_EQ(drain(), row.keys) << row.name;
+    }
 }
 
 // The whole way from terminal bytes: Alt + keypad 2, 7 in application keypad mode, then the
@@ -393,27 +365,9 @@ TEST_F(Keyboard, HandlerIsInstalledOnceByTheFirstPoll) {
 }
 
 // In child processes of their own (a fresh process each: the handler is installed once, by
-// the first poll, so these tests do no polling before their statement).
-
-TEST(KeyboardDeathTest, TerminationEndsTheProcessByItsDefaultAction) {
-    EXPECT_EXIT(
-        {
-            poll_key();
-            raise(SIGTERM);
-            std::_Exit(0);
-        },
-        testing::KilledBySignal(SIGTERM), "");
-}
-
-TEST(KeyboardDeathTest, HangUpEndsTheProcessByItsDefaultAction) {
-    EXPECT_EXIT(
-        {
-            poll_key();
-            raise(SIGHUP);
-            std::_Exit(0);
-        },
-        testing::KilledBySignal(SIGHUP), "");
-}
+// the first poll, so these tests do no polling before their statement). That SIGTERM and
+// SIGHUP otherwise end the process by their default action is checked on the whole program
+// (fault_test.cpp).
 
 TEST(KeyboardDeathTest, HangUpIgnoredAtStartStaysIgnored) {
     EXPECT_EXIT(
