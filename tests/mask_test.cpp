@@ -80,6 +80,11 @@ std::string printed_cpu(double cpu_percent) {
     return capture_stop();
 }
 
+double from_bits(uint64_t bits) {
+    return std::bit_cast<double>(bits);
+}
+
+// Infinity and NaN keep the line's shape too: the field, "%", CR LF.
 TEST(CpuField, TableOfFigures) {
     const std::pair<double, const char*> table[] = {
         {0, " 0.00%"},
@@ -112,24 +117,17 @@ TEST(CpuField, TableOfFigures) {
         {-1.5, "-1.50%"},
         {-9.996, "%-10.00%"},
         {-12345.6, "%-1.23E+4%"},
+        {from_bits(0x7FF0000000000000), "% #INF%"},
+        {from_bits(0xFFF0000000000000), "%-#INF%"},
+        {from_bits(0xFFF8000000000000), "%-#IND%"},  // the processor's default NaN
+        {from_bits(0x7FF8000000000000), "% #NAN%"},
+        {from_bits(0x7FF0000000000001), "% #NAN%"},  // signalling
+        {from_bits(0xFFFFFFFFFFFFFFFF), "%-#NAN%"},
+        {from_bits(0xFFF8000000000001), "%-#NAN%"},
     };
     for (const auto& [value, written] : table) {
         SCOPED_TRACE(written);
         EXPECT_EQ(printed_cpu(value), std::string(written) + "\r\n");
-    }
-}
-
-// Infinity and NaN keep the line's shape: the field, "%", CR LF.
-TEST(CpuField, InfinityAndNaN) {
-    const std::pair<uint64_t, const char*> table[] = {
-        {0x7FF0000000000000, "% #INF%"}, {0xFFF0000000000000, "%-#INF%"},
-        {0xFFF8000000000000, "%-#IND%"},  // the processor's default NaN
-        {0x7FF8000000000000, "% #NAN%"}, {0x7FF0000000000001, "% #NAN%"},  // signalling
-        {0xFFFFFFFFFFFFFFFF, "%-#NAN%"}, {0xFFF8000000000001, "%-#NAN%"},
-    };
-    for (const auto& [bits, written] : table) {
-        SCOPED_TRACE(written);
-        EXPECT_EQ(printed_cpu(std::bit_cast<double>(bits)), std::string(written) + "\r\n");
     }
 }
 
