@@ -3,10 +3,6 @@ if(DSPHOST_TESTS)
     target_link_libraries(sample_callback_test PRIVATE dsphost_audio GTest::gtest_main)
     gtest_discover_tests(sample_callback_test DISCOVERY_TIMEOUT 60)
 
-    # Children that reach PulseAudio under ThreadSanitizer get these suppressions.
-    target_compile_definitions(dsphost_test_support PRIVATE
-        DSPHOST_PULSE_TSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/pulse.tsan.supp")
-
     # Runs the real start and stop sequences; the stream tests start it as a child.
     add_executable(audio_probe audio_probe.cpp)
     target_link_libraries(audio_probe PRIVATE dsphost_audio)
@@ -21,8 +17,7 @@ if(DSPHOST_TESTS)
             LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/effects/${effect})
     endforeach()
 
-    # Real PortAudio and ALSA streams through files, paced by nothing or by a private
-    # PulseAudio.
+    # Real PortAudio and ALSA streams through files.
     add_executable(audio_stream_test audio_stream_test.cpp)
     target_link_libraries(audio_stream_test PRIVATE dsphost_test_support GTest::gtest_main)
     target_compile_definitions(audio_stream_test PRIVATE

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -18,24 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "console/mask.h"
-#include "console/print.h"
 #include "tests/support/capture.h"
+#include "tests/support/pty.h"
+#include "tests/support/status_print.h"
 
 namespace {
-
-const char example_line[] = "hit ctrl-C or ESC key to exit 12:34:56 123456 8000 3.12%\r\n";
-
-void print_example_line() {
-    print_string("hit ctrl-C or ESC key to exit", 0);
-    print_string(" ", 0);
-    print_string("12:34:56", 0);
-    print_int64(123456, 0);
-    print_int64(8000, 0);
-    mask_init("##.##%");
-    print_masked_double(0.0312 * 100.0, PRINT_NEWLINE | PRINT_MASK_DONE);
-    mask_end();
-}
 
 void write_text(std::string_view text) {
     console_write(text.data(), text.size());
@@ -117,31 +103,25 @@ TEST(PrintZone, EachPrintServiceMovesOnPrintZone) {
                                   " 3.12%" + std::string(8, ' ') + std::string(14, ' '));
 }
 
-// Failing writes: the item is lost, the process lives on, and the next item goes out.
-void expect_output_survives(int failing_fd) {
+// Writes that fail (EPIPE, ENOSPC): the item is lost, the process lives on, and the next item
+// goes out.
+TEST(ConsoleWrite, FailingWritesAreDroppedSilently) {
     signal(SIGPIPE, SIG_IGN);  // as the program's start-up does
-    stdout_redirect(failing_fd);
-    print_example_line();
-    print_example_line();
-    stdout_restore();
-    capture_start();
-    print_example_line();
-    EXPECT_EQ(capture_stop(), example_line);
-}
-
-TEST(ConsoleWrite, AClosedPipeFailsSilently) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     close(ends[0]);
-    expect_output_survives(ends[1]);
-    close(ends[1]);
-}
-
-TEST(ConsoleWrite, AFullDeviceFailsSilently) {
-    int full = open("/dev/full", O_WRONLY);
+    const int full = open("/dev/full", O_WRONLY);
     ASSERT_GE(full, 0);
-    expect_output_survives(full);
-    close(full);
+    for (const int failing : {ends[1], full}) {
+        stdout_redirect(failing);
+        print_example_line();
+        print_example_line();
+        stdout_restore();
+        capture_start();
+        print_example_line();
+        EXPECT_EQ(capture_stop(), example_line) << (failing == full ? "/dev/full" : "pipe");
+        close(failing);
+    }
 }
 
 // Sends everything written to a pipe through to the returned text.
@@ -195,45 +175,20 @@ std::string big_text() {
     return text;
 }
 
-TEST(ConsoleWrite, ShortAndInterruptedWritesLoseNothing) {
-    std::string text = big_text();
-    EXPECT_TRUE(pipe_through(text, false, true) == text);
-}
-
-TEST(ConsoleWrite, ANonBlockingOutputLosesNothing) {
-    std::string text = big_text();
-    EXPECT_TRUE(pipe_through(text, true, false) == text);
-}
-
-// A pseudo-terminal with the given size and output processing off, so the bytes the program
-// wrote can be read back exactly.
-bool open_terminal(int& master, int& slave, unsigned short columns) {
-    winsize size{};
-    size.ws_row = 40;
-    size.ws_col = columns;
-    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
-        return false;
-    }
-    termios mode{};
-    tcgetattr(slave, &mode);
-    cfmakeraw(&mode);
-    tcsetattr(slave, TCSANOW, &mode);
-    return true;
+// Short writes, writes interrupted by a signal, and a descriptor that does not wait.
+TEST(ConsoleWrite, ShortInterruptedAndNonBlockingWritesLoseNothing) {
+    const std::string text = big_text();
+    EXPECT_TRUE(pipe_through(text, false, true) == text) << "interrupted";
+    EXPECT_TRUE(pipe_through(text, true, false) == text) << "non-blocking";
 }
 
 TEST(LineWidth, IsTheTerminalsColumnCountElseEighty) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_TRUE(open_terminal(master, slave, 132));
-    EXPECT_EQ(line_width_of(slave), 132);
-    close(master);
-    close(slave);
-
-    ASSERT_TRUE(open_terminal(master, slave, 0));  // a terminal that reports no width
-    EXPECT_EQ(line_width_of(slave), 80);
-    close(master);
-    close(slave);
-
+    for (const int columns : {132, 0}) {  // 0: a terminal that reports no width
+        pty_session terminal;
+        ASSERT_TRUE(pty_open(&terminal, 40, columns));
+        EXPECT_EQ(line_width_of(terminal.slave), columns == 0 ? 80 : columns);
+        pty_close(&terminal);
+    }
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     EXPECT_EQ(line_width_of(ends[1]), 80);
@@ -242,16 +197,22 @@ TEST(LineWidth, IsTheTerminalsColumnCountElseEighty) {
     EXPECT_EQ(line_width_of(-1), 80);
 }
 
-// A terminal gets the same bytes as a file. A fresh process has the terminal as standard
-// output from its first write on, so its line width is the terminal's.
+// A terminal gets the same bytes as a file (its output processing off here, so that they can
+// be read back exactly). A fresh process has the terminal as standard output from its first
+// write on, so its line width is the terminal's.
 TEST(ConsoleWrite, ATerminalReceivesTheLineByteForByte) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_TRUE(open_terminal(master, slave, 100));
-    child_run run = run_child({STATUS_PROBE_PATH, "line", "100"}, {}, slave, master);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exit_status, 0) << "line width or output column wrong";
-    EXPECT_EQ(run.output, std::string(example_line) + "12345");
+    pty_session terminal;
+    ASSERT_TRUE(pty_open(&terminal, 40, 100));
+    termios raw{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(terminal.slave, TCSANOW, &raw), 0);
+    ASSERT_TRUE(pty_spawn(&terminal, {STATUS_PROBE_PATH, "line", "100"}));
+    int status = 0;
+    ASSERT_TRUE(pty_wait_exit(&terminal, 30000, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "line width or output column";
+    EXPECT_EQ(terminal.unread, std::string(example_line) + "12345");
+    pty_close(&terminal);
 }
 
 }  // namespace

@@ -7,10 +7,9 @@ if(DSPHOST_TESTS)
     add_executable(status_line_test print_test.cpp mask_test.cpp console_output_test.cpp)
     target_link_libraries(status_line_test PRIVATE dsphost_console dsphost_test_support
                                                    GTest::gtest_main)
-    find_file(FAKETIME_LIBRARY libfaketime.so.1
-              PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/faketime /usr/lib/faketime)
     target_compile_definitions(status_line_test PRIVATE
-        STATUS_PROBE_PATH="$<TARGET_FILE:status_probe>" FAKETIME_LIBRARY="${FAKETIME_LIBRARY}")
+        STATUS_PROBE_PATH="$<TARGET_FILE:status_probe>"
+        DSPHOST_FAKETIME_LIBRARY="${DSPHOST_FAKETIME_LIBRARY}")
     add_dependencies(status_line_test status_probe)
     gtest_discover_tests(status_line_test DISCOVERY_TIMEOUT 60)
 endif()

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -13,40 +12,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace {
 
-using watch_clock = std::chrono::steady_clock;
-
-watch_clock::time_point deadline_after(double seconds) {
-    return watch_clock::now() + std::chrono::duration_cast<watch_clock::duration>(
-                                    std::chrono::duration<double>(seconds));
-}
-
-bool write_text_file(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    return static_cast<bool>(file);
-}
-
-std::string read_text_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::string env_name(const char* entry) {
-    const char* eq = std::strchr(entry, '=');
-    return eq != nullptr ? std::string(entry, eq) : std::string(entry);
+int64_t deadline_after(double seconds) {
+    return now_ms() + static_cast<int64_t>(seconds * 1000);
 }
 
 // Starts argv with the given environment changes, its standard output and error on out_fd
@@ -57,24 +31,10 @@ pid_t spawn_child(const std::vector<std::string>& argv, const env_list& set,
     if (argv.empty()) return -1;
     // Everything the child needs is prepared before fork: after it, only calls that are
     // safe in a forked copy of a possibly threaded process are made.
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string name = env_name(*e);
-        const auto is_name = [&](const std::string& n) { return n == name; };
-        const bool replaced =
-            std::any_of(set.begin(), set.end(), [&](const auto& kv) { return kv.first == name; });
-        if (!replaced && std::none_of(unset.begin(), unset.end(), is_name)) {
-            env_strings.emplace_back(*e);
-        }
-    }
-    for (const auto& [name, value] : set) env_strings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env_strings = child_environment(set, unset);
+    std::vector<char*> envp = c_pointers(env_strings);
     std::vector<std::string> arg_strings = argv;
-    std::vector<char*> args;
-    for (auto& s : arg_strings) args.push_back(s.data());
-    args.push_back(nullptr);
+    std::vector<char*> args = c_pointers(arg_strings);
 
     const pid_t parent = getpid();
     const pid_t pid = fork();
@@ -149,18 +109,6 @@ std::string file_slave(const std::string& pulse_socket) {
 
 }  // namespace
 
-std::string make_temp_dir(const std::string& prefix) {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return "";
-    return pattern;
-}
-
-void remove_temp_dir(const std::string& dir) {
-    if (dir.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-}
-
 bool write_raw_samples(const std::string& path, const std::vector<int16_t>& samples) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(samples.data()),
@@ -169,7 +117,7 @@ bool write_raw_samples(const std::string& path, const std::vector<int16_t>& samp
 }
 
 std::vector<int16_t> read_raw_samples(const std::string& path) {
-    const std::string bytes = read_text_file(path);
+    const std::string bytes = read_file(path);
     std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
     std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
     return samples;
@@ -205,40 +153,35 @@ env_list write_alsa_config(const std::string& dir, const std::string& output_fil
         "    }\n"
         "}\n";
     env_list env = write_alsa_config_text(dir, text);
-#ifdef DSPHOST_PULSE_TSAN_SUPPRESSIONS
-    if (!pulse_socket.empty()) {
-        // The PulseAudio client library inside the pulse plugin is not instrumented; its
-        // internal hand-overs between threads look like races to ThreadSanitizer.
-        const char* tsan = std::getenv("TSAN_OPTIONS");
-        env.emplace_back("TSAN_OPTIONS", std::string(tsan != nullptr ? tsan : "") +
-                                             ":suppressions=" DSPHOST_PULSE_TSAN_SUPPRESSIONS);
-    }
-#endif
+    if (!pulse_socket.empty()) env.push_back(pulse_tsan_options());
     return env;
 }
 
 env_list write_alsa_config_text(const std::string& dir, const std::string& text) {
     const std::string path = dir + "/asound.conf";
-    write_text_file(path, text);
+    write_file(path, text);
     // JACK is one of PortAudio's back ends; it must not try to start a server of its own.
-    return {{"ALSA_CONFIG_PATH", path}, {"JACK_NO_START_SERVER", "1"}};
+    return {"ALSA_CONFIG_PATH=" + path, "JACK_NO_START_SERVER=1"};
 }
 
-env_list isolated_system_env(const std::string& dir) {
+env_list system_without_sound_server(const std::string& dir) {
     const std::string home = dir + "/home";
     const std::string runtime = dir + "/run";
     mkdir(home.c_str(), 0700);
     mkdir(runtime.c_str(), 0700);
     const std::string client_conf = dir + "/client.conf";
-    write_text_file(client_conf, "autospawn = no\n");
-    return {{"HOME", home},
-            {"XDG_RUNTIME_DIR", runtime},
-            {"XDG_CONFIG_HOME", home + "/.config"},
-            {"PULSE_CLIENTCONFIG", client_conf}};
+    write_file(client_conf, "autospawn = no\n");
+    return {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + home + "/.config",
+            "PULSE_CLIENTCONFIG=" + client_conf, "PULSE_SERVER=unix:" + dir + "/no-server",
+            "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf", "JACK_NO_START_SERVER=1",
+            pulse_tsan_options(),
+            // ALSA's plugin modules keep a few allocations that become unreachable when it
+            // unloads them at exit; not this program's memory.
+            appended_to("ASAN_OPTIONS", ":detect_leaks=0")};
 }
 
-std::vector<std::string> system_audio_unset() {
-    return {"ALSA_CONFIG_PATH", "PULSE_SERVER", "PULSE_SINK", "PULSE_SOURCE", "LD_LIBRARY_PATH"};
+std::string pulse_tsan_options() {
+    return appended_to("TSAN_OPTIONS", ":suppressions=" DSPHOST_PULSE_TSAN_SUPPRESSIONS);
 }
 
 bool start_private_pulse(private_pulse* pulse, double timeout_seconds) {
@@ -255,7 +198,7 @@ bool start_private_pulse(private_pulse* pulse, double timeout_seconds) {
     // An idle null sink renders in 2-second blocks, which stalls a new stream for up to 2 s;
     // a loopback keeps it busy with short blocks, and the suspend and resume make it start
     // over with them. The socket comes last, so a connection means everything is loaded.
-    write_text_file(
+    write_file(
         script,
         "load-module module-null-sink sink_name=dsphost_sink rate=8000 channels=1 format=s16le\n"
         "load-module module-null-source source_name=dsphost_source rate=8000 channels=1 "
@@ -277,7 +220,7 @@ bool start_private_pulse(private_pulse* pulse, double timeout_seconds) {
     pulse->pid = spawn_child(
         {"pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
          "--use-pid-file=no", "--system=no", "--log-target=stderr"},
-        {{"HOME", home}, {"XDG_RUNTIME_DIR", runtime}, {"XDG_CONFIG_HOME", home + "/.config"}},
+        {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + home + "/.config"},
         {"PULSE_SERVER", "DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}, log_fd, log_fd);
     close(log_fd);
     if (pulse->pid < 0) {
@@ -286,14 +229,14 @@ bool start_private_pulse(private_pulse* pulse, double timeout_seconds) {
     }
 
     const auto deadline = deadline_after(timeout_seconds);
-    while (watch_clock::now() < deadline) {
+    while (now_ms() < deadline) {
         int status = 0;
         if (waitpid(pulse->pid, &status, WNOHANG) == pulse->pid) {
             pulse->pid = -1;  // it died on its own; nothing left to stop
             break;
         }
         if (socket_accepts(pulse->socket)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        usleep(20 * 1000);
     }
     // Keep the log readable for the failure message: stop the daemon, leave the directory.
     if (pulse->pid > 0) {
@@ -309,9 +252,9 @@ void stop_private_pulse(private_pulse* pulse) {
         kill(pulse->pid, SIGTERM);
         const auto deadline = deadline_after(5.0);
         bool reaped = false;
-        while (!reaped && watch_clock::now() < deadline) {
+        while (!reaped && now_ms() < deadline) {
             reaped = waitpid(pulse->pid, nullptr, WNOHANG) == pulse->pid;
-            if (!reaped) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!reaped) usleep(10 * 1000);
         }
         if (!reaped) {
             kill(pulse->pid, SIGKILL);
@@ -324,7 +267,7 @@ void stop_private_pulse(private_pulse* pulse) {
 }
 
 std::string pulse_log(const private_pulse& pulse) {
-    return read_text_file(pulse.log);
+    return read_file(pulse.log);
 }
 
 watched_run run_watched(const std::vector<std::string>& argv, const env_list& set,
@@ -354,7 +297,7 @@ watched_run run_watched(const std::vector<std::string>& argv, const env_list& se
     bool reaped = false;
     int status = 0;
     while (!reaped) {
-        if (watch_clock::now() >= deadline) {
+        if (now_ms() >= deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             run.timed_out = true;

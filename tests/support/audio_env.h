@@ -16,16 +16,12 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
-// Environment assignments, name and value.
-using env_list = std::vector<std::pair<std::string, std::string>>;
+#include "tests/support/test_util.h"
 
-// A fresh directory under /tmp (short, so socket paths fit), or "" on failure.
-std::string make_temp_dir(const std::string& prefix);
-// Removes a directory made by make_temp_dir with everything in it.
-void remove_temp_dir(const std::string& dir);
+// Environment settings for a child, each "NAME=value".
+using env_list = std::vector<std::string>;
 
 // Raw native-endian 16-bit mono files, as the ALSA file plugins read and write them.
 bool write_raw_samples(const std::string& path, const std::vector<int16_t>& samples);
@@ -45,11 +41,14 @@ env_list write_alsa_config(const std::string& dir, const std::string& output_fil
 // usable pcm in it: with none, PortAudio aborts on an assertion at initialisation.
 env_list write_alsa_config_text(const std::string& dir, const std::string& text);
 
-// For runs against the system's own ALSA configuration that must neither find nor spawn a
-// sound server: a private HOME and XDG_RUNTIME_DIR under dir and a PulseAudio client
-// configuration without autospawn. Unset system_audio_unset() in the child as well.
-env_list isolated_system_env(const std::string& dir);
-std::vector<std::string> system_audio_unset();
+// The system's own ALSA configuration on a machine without a sound card, with no sound server
+// to find or spawn: a private HOME and runtime directory under dir, a PulseAudio client
+// configuration without autospawn and a server address that leads nowhere.
+env_list system_without_sound_server(const std::string& dir);
+
+// TSAN_OPTIONS for a child that loads the PulseAudio client library: it is not instrumented,
+// and ThreadSanitizer takes its hand-overs between threads for races.
+std::string pulse_tsan_options();
 
 // A private PulseAudio in user mode: 8000 Hz mono s16le null sink and source as defaults,
 // the native protocol on `socket` without authentication.
@@ -81,8 +80,8 @@ struct watched_run {
 };
 
 // Runs argv (argv[0] looked up on PATH when it has no slash) with the current environment,
-// minus `unset`, plus `set`; standard input is /dev/null. Kills it with SIGKILL after
-// timeout_seconds.
+// minus `unset`, plus `set` (see child_environment); standard input is /dev/null. Kills it with
+// SIGKILL after timeout_seconds.
 watched_run run_watched(const std::vector<std::string>& argv, const env_list& set,
                         const std::vector<std::string>& unset, double timeout_seconds);
 

@@ -7,48 +7,15 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-extern char** environ;
+#include "tests/support/test_util.h"
 
 namespace {
-
-int64_t now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
-
-std::vector<std::string> merged_environment(const std::vector<std::string>& extra) {
-    std::vector<std::string> merged;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const std::string& x : extra) {
-            replaced = replaced || x.substr(0, x.find('=')) == name;
-        }
-        if (!replaced) {
-            merged.push_back(entry);
-        }
-    }
-    merged.insert(merged.end(), extra.begin(), extra.end());
-    return merged;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (std::string& s : strings) {
-        result.push_back(s.data());
-    }
-    result.push_back(nullptr);
-    return result;
-}
 
 // Everything below runs in the forked child: system calls only, no allocation.
 
@@ -156,9 +123,9 @@ bool pty_open(pty_session* session, int rows, int columns) {
 bool pty_spawn(pty_session* session, const std::vector<std::string>& argv,
                const pty_spawn_options& options) {
     std::vector<std::string> arguments = argv;
-    std::vector<std::string> environment = merged_environment(options.environment);
-    std::vector<char*> argument_pointers = pointers(arguments);
-    std::vector<char*> environment_pointers = pointers(environment);
+    std::vector<std::string> environment = child_environment(options.environment);
+    std::vector<char*> argument_pointers = c_pointers(arguments);
+    std::vector<char*> environment_pointers = c_pointers(environment);
     const char* stdout_path = options.stdout_path.empty() ? nullptr : options.stdout_path.c_str();
     std::fflush(nullptr);
     const pid_t pid = fork();
