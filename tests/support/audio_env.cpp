@@ -59,31 +59,17 @@ void record_status(int status, watched_run* run) {
     }
 }
 
-// Reads what is available on *fd into *text; closes it and sets it to -1 at end of file.
-void read_some(int* fd, std::string* text) {
-    char buffer[4096];
-    const ssize_t n = read(*fd, buffer, sizeof buffer);
-    if (n > 0) {
-        text->append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        close(*fd);
-        *fd = -1;
-    }
-}
-
-// After the child has gone, takes whatever is left without waiting for processes that may
-// have inherited the pipe.
-void drain(int* fd, std::string* text) {
-    if (*fd < 0) return;
-    fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) | O_NONBLOCK);
+// Takes what is there on the non-blocking *fd into *text, without waiting; closes it and
+// sets it to -1 at end of file (or on an error).
+void take_available(int* fd, std::string* text) {
     while (*fd >= 0) {
         char buffer[4096];
         const ssize_t n = read(*fd, buffer, sizeof buffer);
         if (n > 0) {
             text->append(buffer, static_cast<size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
+        } else if (n < 0 && errno == EAGAIN) {
+            return;
+        } else if (n == 0 || errno != EINTR) {
             close(*fd);
             *fd = -1;
         }
@@ -286,6 +272,9 @@ watched_run run_watched(const std::vector<std::string>& argv, const env_list& se
     close(err_pipe[1]);
     int out_fd = out_pipe[0];
     int err_fd = err_pipe[0];
+    // Not waiting on the pipes, nothing waits on processes that may have inherited them.
+    fcntl(out_fd, F_SETFL, O_NONBLOCK);
+    fcntl(err_fd, F_SETFL, O_NONBLOCK);
     if (pid < 0) {
         close(out_fd);
         close(err_fd);
@@ -305,13 +294,13 @@ watched_run run_watched(const std::vector<std::string>& argv, const env_list& se
         }
         pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
         if (poll(fds, 2, 20) > 0) {
-            if (out_fd >= 0 && fds[0].revents != 0) read_some(&out_fd, &run.out);
-            if (err_fd >= 0 && fds[1].revents != 0) read_some(&err_fd, &run.err);
+            take_available(&out_fd, &run.out);
+            take_available(&err_fd, &run.err);
         }
         reaped = waitpid(pid, &status, WNOHANG) == pid;
     }
-    drain(&out_fd, &run.out);
-    drain(&err_fd, &run.err);
+    take_available(&out_fd, &run.out);
+    take_available(&err_fd, &run.err);
     record_status(status, &run);
     return run;
 }
