@@ -89,7 +89,7 @@ std::vector<char*> c_pointers(std::vector<std::string>& strings);
 // option lists such as ASAN_OPTIONS).
 std::string appended_to(const char* name, const std::string& extra);
 
-// Settings that run a child under the fake time library with the FAKETIME specification
+// Settings that run a child under the fake time library with the FAKETIME setting
 // `faketime`. Only the wall clock is moved: the monotonic clock that times the Esc key runs
 // as usual. The library is preloaded ahead of the sanitizer runtime.
 std::vector<std::string> faketime_environment(const char* library, const std::string& faketime);
