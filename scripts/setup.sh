@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ clang pkg-config clang-tidy clang-format
+    cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-tidy clang-format
     portaudio19-dev libasound2-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio faketime valgrind
