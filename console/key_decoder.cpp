@@ -55,30 +55,12 @@ uint16_t virtual_key_of_plain(char plain) {
     if (plain >= 'a' && plain <= 'z') {
         return static_cast<uint16_t>(plain - 'a' + 'A');
     }
-    switch (plain) {
-        case ';':
-            return VK_OEM_1;
-        case '=':
-            return VK_OEM_PLUS;
-        case ',':
-            return VK_OEM_COMMA;
-        case '-':
-            return VK_OEM_MINUS;
-        case '.':
-            return VK_OEM_PERIOD;
-        case '/':
-            return VK_OEM_2;
-        case '`':
-            return VK_OEM_3;
-        case '[':
-            return VK_OEM_4;
-        case '\\':
-            return VK_OEM_5;
-        case ']':
-            return VK_OEM_6;
-        default:
-            return VK_OEM_7;  // '\''
+    for (const punctuation_key& key : punctuation_keys) {
+        if (key.plain == plain) {
+            return key.virtual_key;
+        }
     }
+    return 0;
 }
 
 // The key that types the printable character c (0x20 to 0x7E) on the US layout.

@@ -66,6 +66,20 @@ constexpr uint16_t VK_OEM_5 = 0xDC;       // \ |
 constexpr uint16_t VK_OEM_6 = 0xDD;       // ] }
 constexpr uint16_t VK_OEM_7 = 0xDE;       // ' "
 
+// The punctuation keys of a US PC keyboard: the virtual key and the character it types
+// without Shift. The decoder names keys by it, and the key translation's layout lookup
+// reads it back.
+struct punctuation_key {
+    uint16_t virtual_key;
+    char plain;
+};
+
+constexpr punctuation_key punctuation_keys[] = {
+    {VK_OEM_1, ';'},      {VK_OEM_PLUS, '='}, {VK_OEM_COMMA, ','}, {VK_OEM_MINUS, '-'},
+    {VK_OEM_PERIOD, '.'}, {VK_OEM_2, '/'},    {VK_OEM_3, '`'},     {VK_OEM_4, '['},
+    {VK_OEM_5, '\\'},     {VK_OEM_6, ']'},    {VK_OEM_7, '\''},
+};
+
 // One key record.
 struct key_event {
     bool key_down = false;

@@ -220,6 +220,11 @@ uint8_t layout_character(uint16_t virtual_key) {
     if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9) {
         return static_cast<uint8_t>('0' + virtual_key - VK_NUMPAD0);
     }
+    for (const punctuation_key& key : punctuation_keys) {
+        if (key.virtual_key == virtual_key) {
+            return static_cast<uint8_t>(key.plain);
+        }
+    }
     switch (virtual_key) {
         case VK_BACK:
             return 8;
@@ -241,28 +246,6 @@ uint8_t layout_character(uint16_t virtual_key) {
             return '.';
         case VK_DIVIDE:
             return '/';
-        case VK_OEM_1:
-            return ';';
-        case VK_OEM_PLUS:
-            return '=';
-        case VK_OEM_COMMA:
-            return ',';
-        case VK_OEM_MINUS:
-            return '-';
-        case VK_OEM_PERIOD:
-            return '.';
-        case VK_OEM_2:
-            return '/';
-        case VK_OEM_3:
-            return '`';
-        case VK_OEM_4:
-            return '[';
-        case VK_OEM_5:
-            return '\\';
-        case VK_OEM_6:
-            return ']';
-        case VK_OEM_7:
-            return '\'';
         default:
             return 0;
     }
