@@ -10,6 +10,7 @@
 #include "console/keyboard.h"
 #include "console/mask.h"
 #include "console/print.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ int main() {
     std::string cur_clock;
 
     stream_start(&stream, &stream_count, &pa_result);
+    platform_monitor_yields();
     for (;;) {
         const std::string key = poll_key();
         const uint64_t key_code = char_code(key, 1);

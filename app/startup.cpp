@@ -2,8 +2,9 @@
 
 #include <cfenv>
 #include <clocale>
-#include <csignal>
 #include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -19,9 +20,7 @@ void system_startup() {
     // nothing has touched them yet.
     std::fesetround(FE_TONEAREST);
     std::setlocale(LC_CTYPE, "");
-    // A reader that goes away must not kill the program: a write to a closed pipe fails
-    // like any other failed write, and the audio keeps running.
-    std::signal(SIGPIPE, SIG_IGN);
+    platform_startup();
     std::atexit(system_shutdown);
 }
 

@@ -1,10 +1,5 @@
 #include "console/console_output.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string_view>
 
 #include "console/handles.h"
@@ -15,7 +10,7 @@ constexpr int default_line_width = 80;
 constexpr int zone_width = 14;
 
 bool output_prepared = false;
-int output_fd = -1;
+console_handle output_handle{};
 int line_width = default_line_width;
 int column = 0;
 
@@ -24,39 +19,8 @@ void prepare_output() {
         return;
     }
     output_prepared = true;
-    output_fd = console_output_handle();
-    line_width = line_width_of(output_fd);
-}
-
-// Waits until fd takes bytes again; false when it cannot be waited on.
-bool wait_writable(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
-    while (poll(&entry, 1, -1) < 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void write_all(int fd, const char* bytes, size_t length) {
-    while (length > 0) {
-        ssize_t written = write(fd, bytes, length);
-        if (written > 0) {
-            bytes += written;
-            length -= static_cast<size_t>(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Standard output may share a non-blocking file description with the keyboard;
-            // wait as a blocking write would rather than lose part of the line.
-            if (!wait_writable(fd)) {
-                return;
-            }
-        } else {
-            return;
-        }
-    }
+    output_handle = console_output_handle();
+    line_width = platform_line_width(output_handle);
 }
 
 void advance_column(std::string_view text) {
@@ -72,7 +36,7 @@ void advance_column(std::string_view text) {
 
 void console_write(const char* bytes, size_t length) {
     prepare_output();
-    write_all(output_fd, bytes, length);
+    platform_console_write(output_handle, bytes, length);
     advance_column(std::string_view(bytes, length));
 }
 
@@ -83,14 +47,6 @@ int output_column() {
 int output_line_width() {
     prepare_output();
     return line_width;
-}
-
-int line_width_of(int fd) {
-    winsize size{};
-    if (isatty(fd) != 0 && ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return default_line_width;
 }
 
 void move_to_next_zone() {

@@ -1,16 +1,11 @@
 #include "console/keyboard.h"
 
-#include <signal.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 
 #include "console/handles.h"
-#include "console/terminal.h"
+#include "platform/platform.h"
 
 key_ring key_queue{};
 bool handler_installed = false;
@@ -135,20 +130,11 @@ const uint16_t enhanced_key_table[12][5] = {
 
 namespace {
 
-// Close keys requested by console_ctrl_handler, which may run in a signal handler or on
-// another thread; the main thread moves them into the queue.
+// Close keys requested by console_ctrl_handler, which runs in a signal handler or on the
+// console's control thread; the main thread moves them into the queue.
 std::atomic<uint32_t> pending_close_keys{0};
 static_assert(std::atomic<uint32_t>::is_always_lock_free,
               "signal handlers need lock-free counters");
-
-// Handling of SIGHUP and SIGTERM found at installation; published by `control_ready`.
-struct sigaction previous_hangup {};
-struct sigaction previous_termination {};
-bool hangup_caught = false;
-bool termination_caught = false;
-std::atomic<bool> control_ready{false};
-
-key_decoder decoder{};
 
 int32_t extended_value(uint16_t entry) {
     return (entry & 0xFF00) | 0xFF;
@@ -164,44 +150,6 @@ int swapped_case(int c) {
     return c;
 }
 
-// A hang-up stands for the console being closed, a termination for log-off or shut-down:
-// the close key is queued, then the signal takes its course and the process ends, with the
-// terminal put back.
-void on_control_signal(int sig, siginfo_t* info, void* context) {
-    const int saved_errno = errno;
-    if (control_ready.load(std::memory_order_acquire)) {
-        console_ctrl_handler(sig == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
-        terminal_pass_signal_on(sig, sig == SIGHUP ? previous_hangup : previous_termination, info,
-                                context);
-    }
-    errno = saved_errno;
-}
-
-bool catch_signal(int sig, struct sigaction* previous) {
-    sigaction(sig, nullptr, previous);
-    if ((previous->sa_flags & SA_SIGINFO) == 0 && previous->sa_handler == SIG_IGN) {
-        return false;  // e.g. started with nohup: stays ignored
-    }
-    struct sigaction action {};
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
-    action.sa_sigaction = on_control_signal;
-    sigaction(sig, &action, nullptr);
-    return true;
-}
-
-int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-void queue_events(const key_event* events, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        queue_key_record(events[i]);
-    }
-}
-
 }  // namespace
 
 void push_key(int32_t value) {
@@ -211,44 +159,6 @@ void push_key(int32_t value) {
         key_queue.read_position = (key_queue.read_position + 1) % KEY_QUEUE_SLOTS;
     }
     key_queue.write_position = next;
-}
-
-uint8_t layout_character(uint16_t virtual_key) {
-    if ((virtual_key >= '0' && virtual_key <= '9') || (virtual_key >= 'A' && virtual_key <= 'Z')) {
-        return static_cast<uint8_t>(virtual_key);
-    }
-    if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9) {
-        return static_cast<uint8_t>('0' + virtual_key - VK_NUMPAD0);
-    }
-    for (const punctuation_key& key : punctuation_keys) {
-        if (key.virtual_key == virtual_key) {
-            return static_cast<uint8_t>(key.plain);
-        }
-    }
-    switch (virtual_key) {
-        case VK_BACK:
-            return 8;
-        case VK_TAB:
-            return 9;
-        case VK_RETURN:
-            return 13;
-        case VK_ESCAPE:
-            return 27;
-        case VK_SPACE:
-            return ' ';
-        case VK_MULTIPLY:
-            return '*';
-        case VK_ADD:
-            return '+';
-        case VK_SUBTRACT:
-            return '-';
-        case VK_DECIMAL:
-            return '.';
-        case VK_DIVIDE:
-            return '/';
-        default:
-            return 0;
-    }
 }
 
 int32_t lookup_key_value(const key_event& event) {
@@ -327,9 +237,7 @@ void install_ctrl_handler() {
     }
     handler_installed = true;
     std::atexit(remove_ctrl_handler);
-    hangup_caught = catch_signal(SIGHUP, &previous_hangup);
-    termination_caught = catch_signal(SIGTERM, &previous_termination);
-    control_ready.store(true, std::memory_order_release);
+    platform_install_ctrl_handler();
 }
 
 bool console_ctrl_handler(int event) {
@@ -341,20 +249,14 @@ bool console_ctrl_handler(int event) {
 }
 
 void remove_ctrl_handler() {
-    if (!handler_installed) {
-        return;
-    }
-    if (hangup_caught) {
-        sigaction(SIGHUP, &previous_hangup, nullptr);
-    }
-    if (termination_caught) {
-        sigaction(SIGTERM, &previous_termination, nullptr);
+    if (handler_installed) {
+        platform_remove_ctrl_handler();
     }
 }
 
 void refill_key_queue() {
     install_ctrl_handler();
-    const int fd = console_input_handle();
+    const console_handle input = console_input_handle();
     if (pending_close_keys.load(std::memory_order_relaxed) != 0) {
         uint32_t closes = pending_close_keys.exchange(0);
         closes = closes < KEY_QUEUE_SLOTS ? closes : KEY_QUEUE_SLOTS;  // more would be dropped
@@ -362,27 +264,7 @@ void refill_key_queue() {
             push_key(CLOSE_KEY);
         }
     }
-    if (!console_input_is_terminal()) {
-        return;
-    }
-    key_event events[KEY_DECODER_MAX_EVENTS];
-    uint8_t bytes[64];
-    for (;;) {
-        const ssize_t got = read(fd, bytes, sizeof bytes);
-        if (got <= 0) {
-            break;
-        }
-        const int64_t now = monotonic_ns();
-        for (ssize_t i = 0; i < got; ++i) {
-            queue_events(events, key_decoder_feed(decoder, bytes[i], now, events));
-        }
-        if (static_cast<size_t>(got) < sizeof bytes) {
-            break;
-        }
-    }
-    if (key_decoder_waiting(decoder)) {
-        queue_events(events, key_decoder_tick(decoder, monotonic_ns(), events));
-    }
+    platform_read_key_records(input);
 }
 
 std::string poll_key() {

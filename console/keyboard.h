@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/key_decoder.h"
+#include "console/key_event.h"
 
 // Key values: 0 to 255 a character; extended code * 256 + 255 an extended key; NO_KEY none.
 constexpr int32_t NO_KEY = -1;
@@ -37,7 +37,8 @@ extern uint32_t alt_keypad_value;
 extern const uint16_t scan_code_table[89][4];
 extern const uint16_t enhanced_key_table[12][5];
 
-// Console control events; hang-up and termination signals stand for close and shut-down.
+// Console control events (on a terminal, hang-up and termination signals stand for close and
+// shut-down).
 constexpr int CTRL_C_EVENT = 0;
 constexpr int CTRL_BREAK_EVENT = 1;
 constexpr int CTRL_CLOSE_EVENT = 2;
@@ -46,9 +47,6 @@ constexpr int CTRL_SHUTDOWN_EVENT = 6;
 
 // Appends a key value; when the queue is full the oldest pending value is dropped.
 void push_key(int32_t value);
-
-// The unshifted character the US layout gives a virtual key, 0 for keys without one.
-uint8_t layout_character(uint16_t virtual_key);
 
 // The key value of a key event by the two tables, or NO_KEY.
 int32_t lookup_key_value(const key_event& event);
@@ -60,7 +58,7 @@ void translate_key_event(const key_event& event);
 // release once.
 void queue_key_record(const key_event& event);
 
-// Catches SIGHUP and SIGTERM (unless ignored), on the first call in the process only, after
+// Installs the platform's control handler on the first call in the process only, after
 // registering remove_ctrl_handler to run at exit.
 void install_ctrl_handler();
 
@@ -69,11 +67,11 @@ void install_ctrl_handler();
 // or another thread: it only counts the request, and the next refill queues the key.
 bool console_ctrl_handler(int event);
 
-// Puts back the handling of SIGHUP and SIGTERM found before install_ctrl_handler.
+// Removes the control handler, if it was installed.
 void remove_ctrl_handler();
 
-// Moves every key pending now into the queue. Reads the terminal once when nothing is there,
-// and not at all when standard input is not a terminal.
+// Moves every key pending now into the queue: close keys asked for by the control handler,
+// then the console's key records. Reads only what is there.
 void refill_key_queue();
 
 // The oldest pending key as a key string; the empty text when none is pending. Never waits.

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/capture.h"
 #include "tests/support/pty.h"
 #include "tests/support/status_print.h"
@@ -186,15 +187,15 @@ TEST(LineWidth, IsTheTerminalsColumnCountElseEighty) {
     for (const int columns : {132, 0}) {  // 0: a terminal that reports no width
         pty_session terminal;
         ASSERT_TRUE(pty_open(&terminal, 40, columns));
-        EXPECT_EQ(line_width_of(terminal.slave), columns == 0 ? 80 : columns);
+        EXPECT_EQ(platform_line_width(terminal.slave), columns == 0 ? 80 : columns);
         pty_close(&terminal);
     }
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    EXPECT_EQ(line_width_of(ends[1]), 80);
+    EXPECT_EQ(platform_line_width(ends[1]), 80);
     close(ends[0]);
     close(ends[1]);
-    EXPECT_EQ(line_width_of(-1), 80);
+    EXPECT_EQ(platform_line_width(-1), 80);
 }
 
 // A terminal gets the same bytes as a file (its output processing off here, so that they can

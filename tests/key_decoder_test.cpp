@@ -1,6 +1,6 @@
 // The terminal decoder: bytes and poll times in, key events out. Key strings are made from the
 // events by the keyboard's table lookup, so each row checks what the program finally sees.
-#include "console/key_decoder.h"
+#include "platform/posix/key_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/keyboard.h"
+#include "platform/platform.h"
 #include "tests/support/key_text.h"
 
 namespace {

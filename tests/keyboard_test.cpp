@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/posix/key_decoder.h"
 #include "tests/support/key_text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // driver, which polls keys like the main routine and prints each key's codes. How the whole
 // program leaves the terminal on every way out is checked on the real binary in
 // fault_test.cpp.
-#include "console/terminal.h"
+#include "platform/posix/terminal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "console/key_decoder.h"
+#include "platform/posix/key_decoder.h"
 
 namespace {
 

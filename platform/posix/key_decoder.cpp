@@ -1,4 +1,4 @@
-#include "console/key_decoder.h"
+#include "platform/posix/key_decoder.h"
 
 #include <cstring>
 

@@ -13,82 +13,13 @@
 //
 // A lone ESC is the Esc key only once no continuation has arrived for KEY_ESCAPE_DEADLINE_NS;
 // key_decoder_tick delivers it, so the caller ticks on every poll while the decoder waits.
-#ifndef DSPHOST_CONSOLE_KEY_DECODER_H
-#define DSPHOST_CONSOLE_KEY_DECODER_H
+#ifndef DSPHOST_PLATFORM_POSIX_KEY_DECODER_H
+#define DSPHOST_PLATFORM_POSIX_KEY_DECODER_H
 
 #include <cstddef>
 #include <cstdint>
 
-// Bits of key_event::control_state, with the console's values.
-constexpr uint32_t RIGHT_ALT_PRESSED = 0x0001;
-constexpr uint32_t LEFT_ALT_PRESSED = 0x0002;
-constexpr uint32_t RIGHT_CTRL_PRESSED = 0x0004;
-constexpr uint32_t LEFT_CTRL_PRESSED = 0x0008;
-constexpr uint32_t SHIFT_PRESSED = 0x0010;
-constexpr uint32_t ENHANCED_KEY = 0x0100;
-
-// Virtual keys the decoder and the key translation use (console values).
-constexpr uint16_t VK_BACK = 0x08;
-constexpr uint16_t VK_TAB = 0x09;
-constexpr uint16_t VK_CLEAR = 0x0C;
-constexpr uint16_t VK_RETURN = 0x0D;
-constexpr uint16_t VK_SHIFT = 0x10;
-constexpr uint16_t VK_MENU = 0x12;
-constexpr uint16_t VK_ESCAPE = 0x1B;
-constexpr uint16_t VK_SPACE = 0x20;
-constexpr uint16_t VK_PRIOR = 0x21;
-constexpr uint16_t VK_NEXT = 0x22;
-constexpr uint16_t VK_END = 0x23;
-constexpr uint16_t VK_HOME = 0x24;
-constexpr uint16_t VK_LEFT = 0x25;
-constexpr uint16_t VK_UP = 0x26;
-constexpr uint16_t VK_RIGHT = 0x27;
-constexpr uint16_t VK_DOWN = 0x28;
-constexpr uint16_t VK_INSERT = 0x2D;
-constexpr uint16_t VK_DELETE = 0x2E;
-constexpr uint16_t VK_NUMPAD0 = 0x60;
-constexpr uint16_t VK_MULTIPLY = 0x6A;
-constexpr uint16_t VK_ADD = 0x6B;
-constexpr uint16_t VK_SEPARATOR = 0x6C;
-constexpr uint16_t VK_SUBTRACT = 0x6D;
-constexpr uint16_t VK_DECIMAL = 0x6E;
-constexpr uint16_t VK_DIVIDE = 0x6F;
-constexpr uint16_t VK_F1 = 0x70;
-constexpr uint16_t VK_OEM_1 = 0xBA;       // ; :
-constexpr uint16_t VK_OEM_PLUS = 0xBB;    // = +
-constexpr uint16_t VK_OEM_COMMA = 0xBC;   // , <
-constexpr uint16_t VK_OEM_MINUS = 0xBD;   // - _
-constexpr uint16_t VK_OEM_PERIOD = 0xBE;  // . >
-constexpr uint16_t VK_OEM_2 = 0xBF;       // / ?
-constexpr uint16_t VK_OEM_3 = 0xC0;       // ` ~
-constexpr uint16_t VK_OEM_4 = 0xDB;       // [ {
-constexpr uint16_t VK_OEM_5 = 0xDC;       // \ |
-constexpr uint16_t VK_OEM_6 = 0xDD;       // ] }
-constexpr uint16_t VK_OEM_7 = 0xDE;       // ' "
-
-// The punctuation keys of a US PC keyboard: the virtual key and the character it types
-// without Shift. The decoder names keys by it, and the key translation's layout lookup
-// reads it back.
-struct punctuation_key {
-    uint16_t virtual_key;
-    char plain;
-};
-
-constexpr punctuation_key punctuation_keys[] = {
-    {VK_OEM_1, ';'},      {VK_OEM_PLUS, '='}, {VK_OEM_COMMA, ','}, {VK_OEM_MINUS, '-'},
-    {VK_OEM_PERIOD, '.'}, {VK_OEM_2, '/'},    {VK_OEM_3, '`'},     {VK_OEM_4, '['},
-    {VK_OEM_5, '\\'},     {VK_OEM_6, ']'},    {VK_OEM_7, '\''},
-};
-
-// One key record.
-struct key_event {
-    bool key_down = false;
-    uint16_t repeat_count = 0;
-    uint16_t virtual_key = 0;
-    uint16_t scan_code = 0;
-    uint8_t character = 0;  // the character the key reports, 0 for none
-    uint32_t control_state = 0;
-};
+#include "console/key_event.h"
 
 // How long a lone ESC waits for the rest of a sequence before it counts as the Esc key.
 constexpr int64_t KEY_ESCAPE_DEADLINE_NS = 25'000'000;

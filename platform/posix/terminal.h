@@ -9,10 +9,12 @@
 // The modes are put back at exit, and on SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS,
 // SIGFPE, SIGILL and SIGABRT, after which the signal takes its course: the handling found
 // before, normally the default action, so the exit status is the one the signal gives.
-// Ctrl+Z (SIGTSTP) puts them back and stops; SIGCONT switches them on again. Signals that
-// were ignored when the terminal was prepared stay ignored.
-#ifndef DSPHOST_CONSOLE_TERMINAL_H
-#define DSPHOST_CONSOLE_TERMINAL_H
+// Ctrl+Z (SIGTSTP) puts them back and stops. The modes are the program's only while its
+// process group owns the terminal: started in the background, or sent there, it leaves the
+// terminal to the shell, and switches its modes on when it comes to the foreground. Signals
+// that were ignored when the terminal was prepared stay ignored.
+#ifndef DSPHOST_PLATFORM_POSIX_TERMINAL_H
+#define DSPHOST_PLATFORM_POSIX_TERMINAL_H
 
 #include <signal.h>
 #include <termios.h>
@@ -25,6 +27,19 @@ termios terminal_program_modes(const termios& found);
 // stays). Returns false, changing nothing, when fd is not a terminal. Acts on the first call
 // in the process only; later calls return the first result.
 bool terminal_prepare(int fd);
+
+// Follows the terminal's foreground: switches the program's modes on when the process group
+// has just come to own the terminal (or was continued), puts the saved modes back when it has
+// just lost it. True while the process group owns the terminal, so its keys may be read.
+bool terminal_follow_foreground();
+
+// True when writing to fd would stop the process: fd is a terminal with TOSTOP set whose
+// foreground is another process group.
+bool terminal_output_held(int fd);
+
+// The asynchronous signals the program handles, or that stop it on terminal access; they are
+// taken on the main thread only.
+sigset_t terminal_async_signals();
 
 // Puts the saved modes back if the program's modes are on. Async-signal-safe; never stops the
 // process when it runs in the background.

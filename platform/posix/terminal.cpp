@@ -1,4 +1,4 @@
-#include "console/terminal.h"
+#include "platform/posix/terminal.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -27,8 +27,15 @@ std::atomic<bool> ready{false};
 std::atomic<bool> modes_on{false};
 // The process is ending: the modes are not switched on again.
 std::atomic<bool> finished{false};
+// Set after a stop and on SIGCONT: the next poll looks at the terminal's owner afresh and
+// switches the program's modes on if the process is in the foreground.
+std::atomic<bool> recheck{false};
 
 static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
+
+// Main thread only: the process group, and whether it owned the terminal when last looked at.
+pid_t own_group = 0;
+bool foreground_seen = false;
 
 bool attempted = false;
 bool prepared = false;
@@ -65,13 +72,15 @@ void put_back_found_modes() {
     }
 }
 
-// Only while the process group owns the terminal: in the background the shell does.
-void switch_on_if_foreground() {
-    if (ready.load(std::memory_order_acquire) && !finished.load() &&
-        tcgetpgrp(terminal_fd) == getpgrp()) {
-        tcsetattr(terminal_fd, TCSANOW, &program_modes);
-        modes_on.store(true);
-    }
+// Job control applies to the process's controlling terminal only; any other terminal has no
+// foreground to lose.
+bool owns(int fd, pid_t group) {
+    const pid_t owner = tcgetpgrp(fd);
+    return owner < 0 || owner == group;
+}
+
+bool in_foreground() {
+    return owns(terminal_fd, own_group);
 }
 
 void on_ending_signal(int sig, siginfo_t* info, void* context) {
@@ -84,22 +93,21 @@ void on_ending_signal(int sig, siginfo_t* info, void* context) {
     errno = saved_errno;
 }
 
-// Ctrl+Z: put the terminal back, stop as the default action would, and on continuing switch
-// the program's modes on again.
+// Ctrl+Z: put the terminal back and stop as the default action would; once continued, the
+// next poll switches the program's modes on again if the process is in the foreground.
 void on_stop(int /*sig*/) {
     const int saved_errno = errno;
     put_back_found_modes();
     take_default_action(SIGTSTP);  // the process stops here
     sigaction(SIGTSTP, &stop_action, nullptr);
-    switch_on_if_foreground();
+    recheck.store(true);
     errno = saved_errno;
 }
 
-// Also after a stop by SIGSTOP, SIGTTIN or SIGTTOU, which cannot be caught.
+// Also after a stop by SIGSTOP, SIGTTIN or SIGTTOU, which cannot be caught: whoever ran the
+// terminal meanwhile may have changed its modes.
 void on_continue(int /*sig*/) {
-    const int saved_errno = errno;
-    switch_on_if_foreground();
-    errno = saved_errno;
+    recheck.store(true);
 }
 
 bool ignored(int sig) {
@@ -156,13 +164,54 @@ bool terminal_prepare(int fd) {
     terminal_fd = fd;
     found_modes = found;
     program_modes = terminal_program_modes(found);
+    own_group = getpgrp();
     install_handlers();
     std::atexit(terminal_restore);
-    if (tcsetattr(fd, TCSANOW, &program_modes) == 0) {
+    // Started in the background, the terminal is left alone until the process is brought to
+    // the foreground.
+    foreground_seen = in_foreground();
+    if (foreground_seen && tcsetattr(fd, TCSANOW, &program_modes) == 0) {
         modes_on.store(true);
     }
     prepared = true;
     return true;
+}
+
+sigset_t terminal_async_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGTTIN, SIGTTOU}) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
+
+bool terminal_follow_foreground() {
+    if (!ready.load(std::memory_order_acquire) || finished.load()) {
+        return false;
+    }
+    const bool forced = recheck.exchange(false);
+    const bool foreground = in_foreground();
+    if (forced || foreground != foreground_seen) {
+        // No stop or ending signal comes between switching the modes and noting it.
+        const sigset_t blocked = terminal_async_signals();
+        sigset_t old;
+        pthread_sigmask(SIG_BLOCK, &blocked, &old);
+        if (foreground) {
+            set_modes_without_stopping(program_modes);
+            modes_on.store(true);
+        } else {
+            put_back_found_modes();
+        }
+        foreground_seen = foreground;
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    return foreground;
+}
+
+bool terminal_output_held(int fd) {
+    termios modes{};
+    return tcgetattr(fd, &modes) == 0 && (modes.c_lflag & TOSTOP) != 0 && !owns(fd, getpgrp());
 }
 
 void terminal_restore() {

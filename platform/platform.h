@@ -1,0 +1,52 @@
+// What differs between the platforms, behind one small set of functions. Each platform has
+// one folder that implements all of them: posix/ (a terminal with termios and signals) and
+// windows/ (the Windows console). Everything else is shared and compiled for both.
+#ifndef DSPHOST_PLATFORM_PLATFORM_H
+#define DSPHOST_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+using console_handle = void*;  // a HANDLE
+#else
+using console_handle = int;  // a file descriptor
+#endif
+
+// Process start-up, after the shared steps of system_startup.
+void platform_startup();
+
+// Around the audio library's start and stop sequences on the main thread: keeps the audio
+// back ends' diagnostics off the screen, and keeps the signals meant for the main thread out
+// of the threads the audio library creates.
+void platform_audio_calls_begin();
+void platform_audio_calls_end();
+
+// Once the stream runs: lets the audio thread and the user's other programs take the
+// processor before the monitor loop, which spins without sleeping.
+void platform_monitor_yields();
+
+// Fetches the console handles and prepares the console for key polling (processed input on,
+// or the terminal's modes).
+void platform_open_handles(console_handle* input, console_handle* output);
+
+// Puts bytes on the console, or hands them unchanged to a redirected standard output. A
+// failing write drops the rest silently.
+void platform_console_write(console_handle output, const char* bytes, size_t length);
+
+// The console's line width for the print zones: its column count, 80 when it has none.
+int platform_line_width(console_handle output);
+
+// Moves every key record pending now into the key queue through queue_key_record. Never
+// waits.
+void platform_read_key_records(console_handle input);
+
+// The unshifted character the keyboard layout gives a virtual key, 0 for keys without one.
+uint8_t layout_character(uint16_t virtual_key);
+
+// Installs and removes the platform's console control handler, which calls
+// console_ctrl_handler for close, log-off and shut-down (or the signals standing for them).
+void platform_install_ctrl_handler();
+void platform_remove_ctrl_handler();
+
+#endif

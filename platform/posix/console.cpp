@@ -1,0 +1,200 @@
+// The console on a POSIX terminal: standard input and output, keys decoded from the
+// terminal's bytes, and hang-up and termination signals standing for the console's close
+// and shut-down events.
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "console/keyboard.h"
+#include "platform/platform.h"
+#include "platform/posix/key_decoder.h"
+#include "platform/posix/terminal.h"
+
+namespace {
+
+constexpr int default_line_width = 80;
+
+bool input_is_terminal = false;
+key_decoder decoder{};
+
+// Handling of SIGHUP and SIGTERM found at installation; published by `control_ready`.
+struct sigaction previous_hangup {};
+struct sigaction previous_termination {};
+bool hangup_caught = false;
+bool termination_caught = false;
+std::atomic<bool> control_ready{false};
+
+int64_t monotonic_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void queue_events(const key_event* events, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        queue_key_record(events[i]);
+    }
+}
+
+// Waits until fd takes bytes again; false when it cannot be waited on.
+bool wait_writable(int fd) {
+    pollfd entry{fd, POLLOUT, 0};
+    while (poll(&entry, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A hang-up stands for the console being closed, a termination for log-off or shut-down:
+// the close key is queued, then the signal takes its course and the process ends, with the
+// terminal put back.
+void on_control_signal(int sig, siginfo_t* info, void* context) {
+    const int saved_errno = errno;
+    if (control_ready.load(std::memory_order_acquire)) {
+        console_ctrl_handler(sig == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
+        terminal_pass_signal_on(sig, sig == SIGHUP ? previous_hangup : previous_termination, info,
+                                context);
+    }
+    errno = saved_errno;
+}
+
+bool catch_signal(int sig, struct sigaction* previous) {
+    sigaction(sig, nullptr, previous);
+    if ((previous->sa_flags & SA_SIGINFO) == 0 && previous->sa_handler == SIG_IGN) {
+        return false;  // e.g. started with nohup: stays ignored
+    }
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    action.sa_sigaction = on_control_signal;
+    sigaction(sig, &action, nullptr);
+    return true;
+}
+
+}  // namespace
+
+void platform_open_handles(console_handle* input, console_handle* output) {
+    *input = STDIN_FILENO;
+    *output = STDOUT_FILENO;
+    input_is_terminal = terminal_prepare(STDIN_FILENO);
+}
+
+void platform_console_write(console_handle output, const char* bytes, size_t length) {
+    if (terminal_output_held(output)) {
+        return;  // a background job on a terminal with TOSTOP: the line is dropped
+    }
+    while (length > 0) {
+        const ssize_t written = write(output, bytes, length);
+        if (written > 0) {
+            bytes += written;
+            length -= static_cast<size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Standard output may share a non-blocking file description with the keyboard;
+            // wait as a blocking write would rather than lose part of the line.
+            if (!wait_writable(output)) {
+                return;
+            }
+        } else {
+            return;
+        }
+    }
+}
+
+int platform_line_width(console_handle output) {
+    winsize size{};
+    if (isatty(output) != 0 && ioctl(output, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return default_line_width;
+}
+
+// Reads only the bytes the terminal says are pending, so no read ever waits, whatever mode
+// the terminal is in (in line mode only whole lines count as pending). In the background the
+// terminal is not read at all.
+void platform_read_key_records(console_handle input) {
+    if (!input_is_terminal || !terminal_follow_foreground()) {
+        return;
+    }
+    key_event events[KEY_DECODER_MAX_EVENTS];
+    uint8_t bytes[64];
+    int pending = 0;
+    while (ioctl(input, FIONREAD, &pending) == 0 && pending > 0) {
+        const size_t wanted = static_cast<size_t>(pending) < sizeof bytes
+                                  ? static_cast<size_t>(pending)
+                                  : sizeof bytes;
+        const ssize_t got = read(input, bytes, wanted);
+        if (got <= 0) {
+            break;
+        }
+        const int64_t now = monotonic_ns();
+        for (ssize_t i = 0; i < got; ++i) {
+            queue_events(events, key_decoder_feed(decoder, bytes[i], now, events));
+        }
+    }
+    if (key_decoder_waiting(decoder)) {
+        queue_events(events, key_decoder_tick(decoder, monotonic_ns(), events));
+    }
+}
+
+// A terminal sends no layout: the US PC keyboard's characters, as the decoder names keys.
+uint8_t layout_character(uint16_t virtual_key) {
+    if ((virtual_key >= '0' && virtual_key <= '9') || (virtual_key >= 'A' && virtual_key <= 'Z')) {
+        return static_cast<uint8_t>(virtual_key);
+    }
+    if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9) {
+        return static_cast<uint8_t>('0' + virtual_key - VK_NUMPAD0);
+    }
+    for (const punctuation_key& key : punctuation_keys) {
+        if (key.virtual_key == virtual_key) {
+            return static_cast<uint8_t>(key.plain);
+        }
+    }
+    switch (virtual_key) {
+        case VK_BACK:
+            return 8;
+        case VK_TAB:
+            return 9;
+        case VK_RETURN:
+            return 13;
+        case VK_ESCAPE:
+            return 27;
+        case VK_SPACE:
+            return ' ';
+        case VK_MULTIPLY:
+            return '*';
+        case VK_ADD:
+            return '+';
+        case VK_SUBTRACT:
+            return '-';
+        case VK_DECIMAL:
+            return '.';
+        case VK_DIVIDE:
+            return '/';
+        default:
+            return 0;
+    }
+}
+
+void platform_install_ctrl_handler() {
+    hangup_caught = catch_signal(SIGHUP, &previous_hangup);
+    termination_caught = catch_signal(SIGTERM, &previous_termination);
+    control_ready.store(true, std::memory_order_release);
+}
+
+void platform_remove_ctrl_handler() {
+    if (hangup_caught) {
+        sigaction(SIGHUP, &previous_hangup, nullptr);
+    }
+    if (termination_caught) {
+        sigaction(SIGTERM, &previous_termination, nullptr);
+    }
+}
