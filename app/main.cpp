@@ -8,27 +8,20 @@
 #include "audio/stream_control.h"
 #include "console/clock.h"
 #include "console/keyboard.h"
-#include "console/mask.h"
 #include "console/print.h"
 #include "platform/platform.h"
 
 namespace {
 
-// The counts are read at three separate moments, as they stand when each item is
-// printed; samples that arrive between the second and third read are in later totals.
-// Returns the clock string the line shows, read afresh after the first two items.
-std::string print_status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_count,
-                              PaStream* stream) {
-    print_string("hit ctrl-C or ESC key to exit", 0);
-    print_string(" ", 0);
+// The clock string and the counts are read as the line is about to show them, the counts at
+// separate moments (samples that arrive between the reads are in later totals). The baseline
+// for the next line is read after the line. Returns the clock string the line shows.
+std::string status_line(const std::atomic<int64_t>& stream_count, int64_t* shown_count,
+                        PaStream* stream) {
     std::string shown_clock = clock_string();
-    print_string(shown_clock, 0);
-    print_int64(stream_count.load(std::memory_order_relaxed), 0);
-    print_int64(stream_count.load(std::memory_order_relaxed) - *shown_count, 0);
-    mask_init("##.##%");
-    const double cpu_percent = stream_cpu_load(stream) * 100.0;
-    print_masked_double(cpu_percent, PRINT_NEWLINE | PRINT_MASK_DONE);
-    mask_end();
+    const int64_t total = stream_count.load(std::memory_order_relaxed);
+    const int64_t since_last = stream_count.load(std::memory_order_relaxed) - *shown_count;
+    print_status_line(shown_clock, total, since_last, stream_cpu_load(stream) * 100.0);
     *shown_count = stream_count.load(std::memory_order_relaxed);
     return shown_clock;
 }
@@ -59,7 +52,7 @@ int main() {
             // When the second ticked after cur_clock was read, the line already shows the
             // new second; comparing with what it shows keeps that second from a line of its
             // own, so no time of day appears twice.
-            cur_clock = print_status_line(stream_count, &shown_count, stream);
+            cur_clock = status_line(stream_count, &shown_count, stream);
         }
         prev_clock = cur_clock;
     }

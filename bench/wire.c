@@ -1,10 +1,11 @@
 /* The floor for the whole-program benchmarks: the same default duplex stream as dsphost
  * (1 channel each way, 16-bit, 8000 Hz, one frame per buffer) with a callback that only
  * copies the input sample to the output and counts it. Nothing else runs: the main thread
- * prints "wire started" once the stream runs, sleeps until ESC (or Ctrl+C's character 3 when
- * signals are off) on its terminal or SIGTERM, then stops, closes and terminates the stream
- * and prints "wire samples=N seconds=S", the samples processed and the time since the stream
- * started. */
+ * prints "wire started" once the stream runs, then sleeps until ESC (or Ctrl+C's character 3
+ * when signals are off) on its terminal or SIGTERM, waking only at each change of the
+ * wall-clock second to print "wire total=N", the samples so far. At the end it stops, closes
+ * and terminates the stream and prints "wire samples=N seconds=S", the samples processed and
+ * the time since the stream started. */
 #define _GNU_SOURCE /* ppoll */
 
 #include <errno.h>
@@ -62,11 +63,24 @@ static void catch_terminate(void) {
     sigaction(SIGTERM, &action, NULL);
 }
 
-/* Waits for ESC or 3 on a terminal, or for SIGTERM. */
+/* Until the wall clock's next whole second. */
+static struct timespec to_next_second(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct timespec wait = {0, 1000000000L - now.tv_nsec};
+    return wait;
+}
+
+/* Waits for ESC or 3 on a terminal, or for SIGTERM, printing the total at each second. */
 static void wait_for_stop(int terminal) {
     struct pollfd input = {STDIN_FILENO, POLLIN, 0};
     while (!stop_requested) {
-        const int ready = ppoll(&input, terminal ? 1 : 0, NULL, &during_wait);
+        const struct timespec wait = to_next_second();
+        const int ready = ppoll(&input, terminal ? 1 : 0, &wait, &during_wait);
+        if (ready == 0) {
+            printf("wire total=%lld\r\n", atomic_load_explicit(&wire_count, memory_order_relaxed));
+            fflush(stdout);
+        }
         if (ready > 0) {
             unsigned char byte = 0;
             const ssize_t got = read(STDIN_FILENO, &byte, 1);

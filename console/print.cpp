@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "console/console_output.h"
+#include "console/mask.h"
 
 namespace {
 
@@ -44,4 +45,16 @@ void print_int64(int64_t value, int32_t flags) {
     if ((flags & PRINT_ZONE) != 0) {
         move_to_next_zone();
     }
+}
+
+void print_status_line(std::string_view clock, int64_t total, int64_t since_last,
+                       double cpu_percent) {
+    print_string("hit ctrl-C or ESC key to exit", 0);
+    print_string(" ", 0);
+    print_string(clock, 0);
+    print_int64(total, 0);
+    print_int64(since_last, 0);
+    mask_init("##.##%");
+    print_masked_double(cpu_percent, PRINT_NEWLINE | PRINT_MASK_DONE);
+    mask_end();
 }

@@ -64,4 +64,12 @@ void platform_audio_calls_end() {
     pthread_sigmask(SIG_SETMASK, &mask_before_audio_calls, nullptr);
 }
 
-void platform_monitor_yields() {}
+// The lowest scheduling class for the main thread alone: whenever the audio thread, the sound
+// server or any other program is ready to run, it runs first, however busy the machine; when
+// nothing else wants the processor, the loop still spins at full speed. The audio library's
+// threads were started before and keep their own class.
+void platform_monitor_yields() {
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+}

@@ -1,0 +1,206 @@
+// The status line's bytes: the print services, the masked CPU figure, the output column and
+// print zones, and whole lines, as written to standard output (a file here).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "console/clock.h"
+#include "console/console_output.h"
+#include "console/mask.h"
+#include "console/print.h"
+
+namespace {
+
+// What the calls write to standard output.
+std::string written(const std::function<void()>& calls) {
+    FILE* file = std::tmpfile();
+    const int saved = dup(STDOUT_FILENO);
+    dup2(fileno(file), STDOUT_FILENO);
+    calls();
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    return text;
+}
+
+std::string printf_text(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The CPU figure as the status line writes it, without the line end.
+std::string cpu_field(double cpu_percent) {
+    const std::string line = written([&] { print_status_line("", 0, 0, cpu_percent); });
+    return line.substr(line.find("exit  0 0") + 9, line.size() - 11 - line.find("exit  0 0"));
+}
+
+TEST(StatusLine, CpuFigures) {
+    const std::pair<double, const char*> rows[] = {
+        {0, " 0.00%"},
+        {0.004, " 0.00%"},
+        {0.005, " 0.01%"},
+        {0.125, " 0.13%"},
+        {0.5, " 0.50%"},
+        {0.995, " 1.00%"},
+        {1.005, " 1.01%"},
+        {3.125, " 3.13%"},
+        {0.0312 * 100.0, " 3.12%"},
+        {9.995, " 9.99%"},
+        {9.996, "10.00%"},
+        {12.345, "12.35%"},
+        {99.994, "99.99%"},
+        {99.995, "%100.00%"},
+        {100, "%100.00%"},
+        {123.456, "%123.46%"},
+        {999.999, "%1000.00%"},
+        {99999.994, "%99999.99%"},
+        {99999.995, "% 1.00E+5%"},
+        {123456.7, "% 1.23E+5%"},
+        {1e10, "% 1.00E+%10%"},
+        {1.7976931348623157e308, "% 1.80E+%308%"},
+        {4.9406564584124654e-324, " 0.00%"},
+        {-0.0, "-0.00%"},
+        {-0.004, "-0.00%"},
+        {-1.5, "-1.50%"},
+        {-9.996, "%-10.00%"},
+        {-12345.6, "%-1.23E+4%"},
+        {std::bit_cast<double>(0x7FF0000000000000), "% #INF%"},
+        {std::bit_cast<double>(0xFFF0000000000000), "%-#INF%"},
+        {std::bit_cast<double>(0xFFF8000000000000), "%-#IND%"},  // the processor's default NaN
+        {std::bit_cast<double>(0x7FF8000000000001), "% #NAN%"},
+    };
+    for (const auto& [value, text] : rows) {
+        EXPECT_EQ(cpu_field(value), text) << value;
+    }
+}
+
+// k / 100 shows the digits printf's "%.2f" gives; d.dd × 10^X those of "%.2E".
+TEST(StatusLine, CpuFieldAgreesWithPrintf) {
+    const mask_field field{2, true, 2};
+    std::mt19937_64 random(2);
+    for (int i = 0; i < 200000; ++i) {
+        const int64_t k = static_cast<int64_t>(random() % 10999999) - 999999;
+        const double value = static_cast<double>(k) / 100.0;
+        const bool fits = k < 0 ? k > -1000 : k < 10000;
+        ASSERT_EQ(format_field(value, field),
+                  fits ? printf_text("%5.2f", value) : "%" + printf_text("%.2f", value))
+            << k;
+    }
+    for (int i = 0; i < 50000; ++i) {
+        const double value = static_cast<double>(100 + random() % 900) / 100.0 *
+                             std::stod("1e" + std::to_string(5 + random() % 296));
+        const std::string reference = printf_text("%.2E", value);  // "1.23E+05"
+        const int power = std::stoi(reference.substr(reference.find('E') + 1));
+        ASSERT_EQ(format_field(value, field), "% " + reference.substr(0, 4) + "E+" +
+                                                  (power >= 10 ? "%" : "") + std::to_string(power))
+            << reference;
+    }
+}
+
+TEST(StatusLine, MasksAndFlags) {
+    const std::pair<std::function<void()>, std::string> rows[] = {
+        {[] { print_int64(8000, 0); }, " 8000"},
+        {[] { print_int64(-5, PRINT_TRAILING_BLANK); }, "-5 "},
+        {[] { print_int64(0, PRINT_NEWLINE); }, " 0\r\n"},
+        {[] { print_int64(INT64_MIN, PRINT_TRAILING_BLANK | 4); }, "-9223372036854775808 \r\n"},
+        {[] { print_string("ab", 4); }, "ab\r\n"},
+        {[] { print_string("", PRINT_NEWLINE | PRINT_ZONE); }, "\r\n"},
+        {[] { print_string("abc", PRINT_ZONE); }, "abc           "},
+        {[] { print_int64(5, PRINT_ZONE); }, " 5            "},
+        {[] { print_string(std::string(70, 'x'), PRINT_ZONE); }, std::string(70, 'x') + "\r\n"},
+        {[] { print_string("ab\r\ncd", PRINT_ZONE); }, "ab\r\ncd            "},
+        {[] {
+             mask_init("[##]");
+             for (int v : {1, 2, 3}) print_masked_double(v, 0);
+             mask_end();
+         },
+         "[ 1][ 2][ 3]"},
+        {[] {
+             mask_init("a#b#c");
+             print_masked_double(1, 4);
+             print_masked_double(2, 0);
+             mask_end();
+         },
+         "a1b2c"},
+        {[] {
+             mask_init("ab#cd");
+             mask_end();
+         },
+         "ab"},
+        {[] {
+             mask_init("<#>");
+             print_masked_double(1, PRINT_MASK_DONE);
+             mask_end();
+         },
+         "<1>"},
+        {[] {
+             mask_init("#.#.#");
+             print_masked_double(1.25, 0);
+             print_masked_double(0.25, 0);
+             mask_end();
+         },
+         "1.3.3"},
+        {[] {
+             mask_init("x.y%");
+             print_masked_double(5, PRINT_ZONE);
+             mask_end();
+         },
+         "x.y%          "},
+        {[] {
+             mask_init("###.###");
+             print_masked_double(-12.3456, PRINT_NEWLINE);
+             mask_end();
+         },
+         "-12.346\r\n"},
+        {[] {
+             mask_end();
+             print_masked_double(1, PRINT_NEWLINE);
+         },
+         "\r\n"},
+    };
+    for (const auto& [calls, text] : rows) {
+        console_write("\r\n", 2);  // column 0
+        EXPECT_EQ(written(calls), text);
+    }
+}
+
+TEST(StatusLine, WholeLines) {
+    const std::tuple<const char*, int64_t, int64_t, double, const char*> rows[] = {
+        {"12:34:56", 123456, 8000, 3.12, "12:34:56 123456 8000 3.12%"},
+        {"09:05:07", 0, 0, 0, "09:05:07 0 0 0.00%"},
+        {"23:59:59", 1234567890, 8000, 123.456, "23:59:59 1234567890 8000%123.46%"},
+        {"", 123456, 8000, 3.12, " 123456 8000 3.12%"},
+        {"00:00:00", 5, -5, 0, "00:00:00 5-5 0.00%"},
+    };
+    for (const auto& [clock, total, since, cpu, text] : rows) {
+        EXPECT_EQ(written([&] { print_status_line(clock, total, since, cpu); }),
+                  std::string("hit ctrl-C or ESC key to exit ") + text + "\r\n");
+    }
+}
+
+TEST(StatusLine, ClockIsTheLocalTimeOfDay) {
+    setenv("TZ", "UTC-05:30", 1);  // an offset with minutes
+    tzset();
+    for (int tries = 0; tries < 3; ++tries) {
+        const time_t before = time(nullptr);
+        const std::string clock = clock_string();
+        char expected[16];
+        std::strftime(expected, sizeof expected, "%H:%M:%S", std::localtime(&before));
+        if (time(nullptr) == before) {
+            EXPECT_EQ(clock, expected);
+            return;
+        }
+    }
+}
+
+}  // namespace
