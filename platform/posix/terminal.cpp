@@ -104,7 +104,7 @@ void on_stop(int /*sig*/) {
     errno = saved_errno;
 }
 
-// Also after a stop by SIGSTOP, SIGTTIN or SIGTTOU, which cannot be caught: whoever ran the
+// Also after a stop by SIGSTOP, which cannot be caught: whoever ran the
 // terminal meanwhile may have changed its modes.
 void on_continue(int /*sig*/) {
     recheck.store(true);
