@@ -21,7 +21,7 @@ for step in "${steps[@]}"; do
                 cmake --build --preset "$step" -j "$jobs" &&
                 ctest --preset "$step" -j "$jobs" || failed+=("$step")
             ;;
-        fuzz) scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-30}" || failed+=("$step") ;;
+        fuzz) scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-20}" || failed+=("$step") ;;
         tidy) scripts/tidy.sh || failed+=("$step") ;;
         *)
             echo "unknown step: $step" >&2

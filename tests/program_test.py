@@ -44,10 +44,12 @@ class Run:
             self.found[3] |= termios.TOSTOP
             termios.tcsetattr(self.slave, termios.TCSANOW, self.found)
         # ALSA keeps a few allocations of its plugins at exit, and the pulse client's threads
-        # hand data over in ways ThreadSanitizer cannot see: neither is this program's.
+        # hand data over in ways ThreadSanitizer cannot see: neither is this program's. A
+        # SIGSEGV sent from outside is the program's to handle, not the sanitizers'.
         self.env = dict(os.environ, DSPHOST_FAKE_PA_LOG=self.log, JACK_NO_START_SERVER="1",
-                        ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0",
-                        TSAN_OPTIONS=os.environ.get("TSAN_OPTIONS", "") + ":suppressions=" +
+                        ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0:handle_segv=0",
+                        TSAN_OPTIONS=os.environ.get("TSAN_OPTIONS", "") + ":handle_segv=0" +
+                        ":suppressions=" +
                         os.path.join(os.path.dirname(os.path.abspath(__file__)), "pulse.tsan.supp"),
                         **dict(env))
         self.out, self.file = b"", os.path.join(TMP, "out")
