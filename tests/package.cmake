@@ -1,5 +1,6 @@
-# The manual page, the installed tree and the Debian package, tested the way a user meets
-# them. Each script keeps every step under its own watchdog; TIMEOUT is the last resort.
+# The manual page, the installed tree, the Debian package and scripts/try.sh, tested the
+# way a user meets them. Each script keeps its steps under a watchdog; TIMEOUT is the last
+# resort.
 if(DSPHOST_TESTS)
     find_program(DSPHOST_BASH bash REQUIRED)
 
@@ -16,7 +17,13 @@ if(DSPHOST_TESTS)
              COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh deb
                      ${package_test_args})
 
+    # scripts/try.sh on the host as built, with its own pass-through.
+    add_test(NAME package.try
+             COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/try_test.sh ${PROJECT_SOURCE_DIR}
+                     $<TARGET_FILE:dsphost> ${PROJECT_BINARY_DIR})
+
     set_tests_properties(package.man_page PROPERTIES TIMEOUT 60 LABELS package)
+    set_tests_properties(package.try PROPERTIES TIMEOUT 150 LABELS package)
     # Both install from this build tree; one at a time keeps them off each other's files.
     set_tests_properties(package.install_tree package.deb PROPERTIES
                          TIMEOUT 120 LABELS package RESOURCE_LOCK dsphost_install)
