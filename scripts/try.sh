@@ -5,7 +5,8 @@
 #
 # effect-dir  a directory holding a libmix_c.so (default: the pass-through beside the host);
 #             a source directory such as examples/preemphasis is also looked up in build/.
-# input.wav   any file sox reads (default: a 3 s logarithmic sweep over three steady tones).
+# input.wav   any file sox reads (default: a 3 s logarithmic sweep over three steady tones
+#             and a faint white noise, which shows the effect's frequency response).
 #
 # A private PulseAudio with null devices at 8000 Hz paces the host's default device, whose
 # capture side delivers the input's samples and whose playback side writes what the host
@@ -54,7 +55,8 @@ if [ -n "$input" ]; then
     sox "$input" -r 8000 -c 1 -b 16 "$out_dir/in.wav" pad 0.25 0.25
 else
     sox -n -r 8000 -c 1 -b 16 "$out_dir/in.wav" synth 3 sine 50/3900 sine 300 sine 1000 \
-        sine 2500 remix 1v0.5,2v0.15,3v0.15,4v0.15 fade 0.02 3 0.02 norm -6 pad 0.25 0.25
+        sine 2500 whitenoise remix 1v0.5,2v0.15,3v0.15,4v0.15,5v0.03 fade 0.02 3 0.02 \
+        norm -6 pad 0.25 0.25
 fi
 sox "$out_dir/in.wav" "${raw[@]}" "$work/in.raw" pad 0 10
 samples=$(soxi -s "$out_dir/in.wav")
@@ -156,6 +158,6 @@ EOF
 sox "${raw[@]}" "$work/out.raw" "$out_dir/out.wav"
 sox -n -r 8000 -c 1 -b 16 "$work/gap.wav" trim 0 0.1
 sox "$out_dir/in.wav" "$work/gap.wav" "${raw[@]}" "$work/aligned.raw" -n spectrogram \
-    -x 1200 -y 257 -z 90 -t "input | output of ${effect#"$root"/}/libmix_c.so" \
+    -x 800 -y 160 -z 90 -t "input | output of ${effect#"$root"/}/libmix_c.so" \
     -c "scripts/try.sh" -o "$out_dir/try.png"
 echo "$summary"
