@@ -131,20 +131,30 @@ EOF
 
 # The latency by cross-correlation, the output after it, and the summary.
 summary=$(python3 - "$work" "$samples" <<'EOF'
-import array, math, sys
+import array, cmath, math, sys
 work, n = sys.argv[1], int(sys.argv[2])
 def load(path):
     a = array.array("h")
     with open(path, "rb") as f:
         a.frombytes(f.read())
     return a
+def fft(a):
+    if len(a) == 1:
+        return list(a)
+    even, odd, m = fft(a[0::2]), fft(a[1::2]), len(a) // 2
+    odd = [cmath.exp(-1j * cmath.pi * k / m) * odd[k] for k in range(m)]
+    return [e + o for e, o in zip(even, odd)] + [e - o for e, o in zip(even, odd)]
 x, y = load(work + "/in.raw")[:n], load(work + "/out.raw")
-# 1024 samples from a third of the way into the input against the output at each lag.
-start = n // 3
-window = x[start:start + 1024]
-def match(k):
-    return abs(sum(map(int.__mul__, window, y[start + k:start + k + 1024])))
-lat = max(range(0, min(4000, max(len(y) - start - 1024, 1))), key=match)
+# 4096 input samples from a third of the way in against 8192 output samples from there:
+# the cross-correlation at lags 0 to 4095, each frequency weighted alike (its phase only),
+# so that an effect which shifts phases or favours some frequencies does not move the peak.
+start, size = n // 3, 8192
+a = list(x[start:start + size // 2]) + [0] * (size // 2)
+b = (list(y[start:start + size]) + [0] * size)[:size]
+spectrum = [p.conjugate() * q for p, q in zip(fft(a), fft(b))]
+spectrum = [v.conjugate() / abs(v) if abs(v) > 1e-9 else 0 for v in spectrum]
+correlation = fft(spectrum)  # the inverse transform, but for the conjugate and the scale
+lat = max(range(size // 2), key=lambda k: abs(correlation[k]))
 aligned = y[lat:lat + n]
 with open(work + "/aligned.raw", "wb") as f:
     aligned.tofile(f)
