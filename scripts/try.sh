@@ -145,16 +145,19 @@ def fft(a):
     odd = [cmath.exp(-1j * cmath.pi * k / m) * odd[k] for k in range(m)]
     return [e + o for e, o in zip(even, odd)] + [e - o for e, o in zip(even, odd)]
 x, y = load(work + "/in.raw")[:n], load(work + "/out.raw")
-# 4096 input samples from a third of the way in against 8192 output samples from there:
-# the cross-correlation at lags 0 to 4095, each frequency weighted alike (its phase only),
-# so that an effect which shifts phases or favours some frequencies does not move the peak.
-start, size = n // 3, 8192
-a = list(x[start:start + size // 2]) + [0] * (size // 2)
+# 8192 input samples from the middle of the silence in front of the input against 16384
+# output samples from there: the cross-correlation at lags 0 to 4095, each frequency
+# weighted alike (by its phase only), so that an effect which shifts phases or favours some
+# frequencies does not move the peak, and the input's onset makes even a steady tone's
+# latency plain. Lags stay below a quarter of the length, clear of the output's end.
+start, size = 1000, 16384
+a = (list(x[start:start + size // 2]) + [0] * size)[:size]
 b = (list(y[start:start + size]) + [0] * size)[:size]
 spectrum = [p.conjugate() * q for p, q in zip(fft(a), fft(b))]
-spectrum = [v.conjugate() / abs(v) if abs(v) > 1e-9 else 0 for v in spectrum]
+floor = max(map(abs, spectrum)) * 1e-9  # below it, rounding noise: left small
+spectrum = [v.conjugate() / (abs(v) + floor) for v in spectrum]
 correlation = fft(spectrum)  # the inverse transform, but for the conjugate and the scale
-lat = max(range(size // 2), key=lambda k: abs(correlation[k]))
+lat = max(range(size // 4), key=lambda k: abs(correlation[k]))
 aligned = y[lat:lat + n]
 with open(work + "/aligned.raw", "wb") as f:
     aligned.tofile(f)

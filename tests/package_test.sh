@@ -21,7 +21,8 @@ share/man/man1/dsphost.1.gz"
 # loads <host> <libmix_c.so> [LD_LIBRARY_PATH]: every library found, ours where expected.
 loads() {
     local out
-    out=$(LD_LIBRARY_PATH=${3:-} run ldd "$1") && ! grep -q 'not found' <<<"$out" || fail "ldd: $out"
+    out=$(LD_LIBRARY_PATH=${3:-} run ldd "$1") || fail "ldd $1"
+    ! grep -q 'not found' <<<"$out" || fail "ldd: $out"
     out=$(awk '$1 == "libmix_c.so" { print $3 }' <<<"$out")
     [ "$(readlink -f "$out")" = "$(readlink -f "$2")" ] || fail "$1 loads '$out', not $2"
 }

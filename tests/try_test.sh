@@ -10,7 +10,7 @@ trap 'rm -rf "$dir"' EXIT
 cd "$dir"
 sox -n -r 8000 -c 1 -b 16 noise.wav synth 0.5 whitenoise vol 0.5
 re='^in 8000 samples, out [0-9]+ samples, latency ([0-9]+) samples \(.* ms\), RMS gain \+0\.00 dB$'
-for attempt in 1 2; do
+for _ in 1 2; do
     DSPHOST=$2 timeout -s KILL 120 "$1/scripts/try.sh" "" noise.wav >log
     summary=$(tail -n 1 log)
     echo "$summary"
