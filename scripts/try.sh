@@ -3,8 +3,9 @@
 #
 #   scripts/try.sh [effect-dir] [input.wav]
 #
-# effect-dir  a directory holding a libmix_c.so (default: the pass-through beside the host);
-#             a source directory such as examples/preemphasis is also looked up in build/.
+# effect-dir  a directory holding a libmix_c.so, put first on LD_LIBRARY_PATH (default: none,
+#             the host's own pass-through); a source directory such as
+#             examples/preemphasis is also looked up in build/.
 # input.wav   any file sox reads (default: a 3 s logarithmic sweep over three steady tones
 #             and a faint white noise, which shows the effect's frequency response).
 #
@@ -30,15 +31,18 @@ if [ -z "${DSPHOST:-}" ]; then
         cmake --build --preset default --target dsphost mix_c example_preemphasis >/dev/null)
     DSPHOST=$root/build/dsphost
 fi
-effect=${effect:-$(dirname "$(readlink -f "$DSPHOST")")}
-if [ ! -f "$effect/libmix_c.so" ] && [ -f "$root/build/$effect/libmix_c.so" ]; then
-    effect=$root/build/$effect
+label="the host's own libmix_c.so"
+if [ -n "$effect" ]; then
+    if [ ! -f "$effect/libmix_c.so" ] && [ -f "$root/build/$effect/libmix_c.so" ]; then
+        effect=$root/build/$effect
+    fi
+    if [ ! -f "$effect/libmix_c.so" ]; then
+        echo "try.sh: no libmix_c.so in $effect" >&2
+        exit 2
+    fi
+    effect=$(readlink -f "$effect")
+    label=${effect#"$root"/}/libmix_c.so
 fi
-if [ ! -f "$effect/libmix_c.so" ]; then
-    echo "try.sh: no libmix_c.so in $effect" >&2
-    exit 2
-fi
-effect=$(readlink -f "$effect")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/dsphost-try.XXXXXX")
 server=""
@@ -107,7 +111,8 @@ import os, pty, re, select, sys, time
 host, effect, enough = sys.argv[1], sys.argv[2], int(sys.argv[3])
 pid, fd = pty.fork()
 if pid == 0:
-    os.execve(host, [host], dict(os.environ, LD_LIBRARY_PATH=effect))
+    env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+    os.execve(host, [host], dict(env, LD_LIBRARY_PATH=effect) if effect else env)
 seen, sent, give_up = b"", False, time.monotonic() + enough / 8000 + 30
 while time.monotonic() < give_up:
     if select.select([fd], [], [], 0.1)[0]:
@@ -171,6 +176,6 @@ EOF
 sox "${raw[@]}" "$work/out.raw" "$out_dir/out.wav"
 sox -n -r 8000 -c 1 -b 16 "$work/gap.wav" trim 0 0.1
 sox "$out_dir/in.wav" "$work/gap.wav" "${raw[@]}" "$work/aligned.raw" -n spectrogram \
-    -x 800 -y 160 -z 90 -t "input | output of ${effect#"$root"/}/libmix_c.so" \
+    -x 800 -y 160 -z 90 -t "input | output of $label" \
     -c "scripts/try.sh" -o "$out_dir/try.png"
 echo "$summary"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# scripts/try.sh once, with the pass-through, on half a second of noise: the real host on
+# scripts/try.sh once, with the host's own pass-through, on half a second of noise: the host on
 # the real audio path plays the input back sample for sample, after the latency that the
 # summary reports, and draws its picture. A stutter of the sound server on a busy machine
 # inserts silence into the output (README, "Without a sound card"): then one run more.
