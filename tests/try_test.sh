@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# scripts/try.sh once, with the host's own pass-through, on half a second of noise: the host on
-# the real audio path plays the input back sample for sample, after the latency that the
-# summary reports, and draws its picture. A stutter of the sound server on a busy machine
-# inserts silence into the output (README, "Without a sound card"): then one run more.
+# scripts/try.sh once, with the host's own pass-through, on half a second of noise: the
+# host on the real audio path plays the input back sample for sample, after the latency that
+# the summary reports, and draws its picture. A stutter of the sound server on a busy
+# machine inserts silence into the output (README, "Without a sound card"): then one run
+# more.
 #   try_test.sh <source dir> <dsphost binary> <scratch parent>
 set -euo pipefail
 dir=$(mktemp -d "$3/try-test.XXXXXX")
