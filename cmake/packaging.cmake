@@ -1,23 +1,29 @@
 # Install rules and the Debian package.
 #
 # Installed layout under any prefix:
-#   bin/dsphost                          the host; RUNPATH $ORIGIN/../<libdir>
-#   <libdir>/libmix_c.so                 the effect library (pass-through)
+#   bin/dsphost                          the host; RUNPATH $ORIGIN/../<libdir>/dsphost
+#   <libdir>/dsphost/libmix_c.so         the effect library (pass-through), private
+#   <libdir>/pkgconfig/dsphost-effect.pc compiler flags for effect authors
 #   include/dsphost/dsp_library.h        the effect interface, for effect authors
-#   share/pkgconfig/dsphost-effect.pc    compiler flags for effect authors
 #   share/man/man1/dsphost.1.gz          the manual page
-#   share/doc/dsphost/                   README.md, effects.md
+#   share/doc/dsphost/                   README.md, effects.md, copyright, changelog.gz
+#   share/lintian/overrides/dsphost      what the package checker need not report, and why
 #
 # <libdir> is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: lib/<multiarch> when the build is
-# configured with CMAKE_INSTALL_PREFIX=/usr on Debian, lib otherwise. The host's RUNPATH is
-# derived from the same variable, so every install tree finds its own library without
-# ldconfig or LD_LIBRARY_PATH, and LD_LIBRARY_PATH still wins when a user points it at
-# another libmix_c.so.
+# configured with CMAKE_INSTALL_PREFIX=/usr on Debian, lib otherwise. The effect library is
+# the host's private plug-in, not a public shared library: it sits in a directory of its
+# own that only the host's RUNPATH names, so the dynamic linker's cache, ldconfig and the
+# rules for public libraries (soname, symbols, package name) do not apply to it. Every
+# install tree finds its own library without LD_LIBRARY_PATH, and LD_LIBRARY_PATH still
+# wins when a user points it at another libmix_c.so.
+
+set(DSPHOST_MAINTAINER "dsphost maintainers <maintainers@users.noreply.c-seed-0519cc4c.example>"
+    CACHE STRING "Maintainer line of the Debian package")
 
 install(TARGETS dsphost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The library carries no version in its name: the host asks for libmix_c.so, and that is
 # the file name a user's own effect replaces.
-install(TARGETS mix_c LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS mix_c LIBRARY DESTINATION ${DSPHOST_EFFECT_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/audio/dsp_library.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dsphost)
 
@@ -38,6 +44,38 @@ install(FILES ${dsphost_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/effects.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The licence as Debian's machine-readable copyright file (the MIT licence is "Expat"
+# there), made from LICENSE: its text indented by one blank, empty lines as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE dsphost_license)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" dsphost_notice "${dsphost_license}")
+set(dsphost_notice "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^.*\n(Permission )" "\\1" dsphost_terms "${dsphost_license}")
+string(STRIP "${dsphost_terms}" dsphost_terms)
+string(REGEX REPLACE "\n\n" "\n.\n" dsphost_terms "${dsphost_terms}")
+string(REGEX REPLACE "\n" "\n " dsphost_terms "${dsphost_terms}")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/doc/copyright CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: dsphost
+
+Files: *
+Copyright: ${dsphost_notice}
+License: Expat
+ ${dsphost_terms}
+")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
+set(dsphost_changelog_gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(
+    OUTPUT ${dsphost_changelog_gz}
+    COMMAND ${DSPHOST_GZIP} -9nc ${PROJECT_BINARY_DIR}/doc/changelog > ${dsphost_changelog_gz}
+    DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog
+    VERBATIM)
+add_custom_target(dsphost_changelog ALL DEPENDS ${dsphost_changelog_gz})
+install(FILES ${PROJECT_BINARY_DIR}/doc/copyright ${dsphost_changelog_gz}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Where Debian's package checker is told, with the reason, what it need not report.
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/dsphost.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME dsphost)
+
 # pkg-config file for effect authors. Its prefix is the one the tree is installed under
 # (cmake --install --prefix, or /usr in the package), so it is written at install time,
 # into a directory of its own for each destination (two installs from one build tree may
@@ -46,12 +84,12 @@ file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/pkgconfig/install_pkgconfig.cmake @O
      CONTENT [[
 set(DSPHOST_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(DSPHOST_PC_INCLUDEDIR "@CMAKE_INSTALL_INCLUDEDIR@")
-set(DSPHOST_PC_LIBDIR "@CMAKE_INSTALL_LIBDIR@")
+set(DSPHOST_PC_LIBDIR "@DSPHOST_EFFECT_DIR@")
 set(DSPHOST_PC_VERSION "@PROJECT_VERSION@")
 string(SHA1 dsphost_pc_key "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(dsphost_pc "@PROJECT_BINARY_DIR@/pkgconfig/${dsphost_pc_key}/dsphost-effect.pc")
 configure_file("@PROJECT_SOURCE_DIR@/cmake/dsphost-effect.pc.in" "${dsphost_pc}" @ONLY)
-file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_DATADIR@/pkgconfig"
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_LIBDIR@/pkgconfig"
      TYPE FILE FILES "${dsphost_pc}")
 ]])
 install(SCRIPT ${PROJECT_BINARY_DIR}/pkgconfig/install_pkgconfig.cmake)
@@ -59,8 +97,6 @@ install(SCRIPT ${PROJECT_BINARY_DIR}/pkgconfig/install_pkgconfig.cmake)
 # ---------------------------------------------------------------------------------------
 # Debian package (cpack -G DEB).
 
-set(DSPHOST_MAINTAINER "dsphost maintainers <maintainers@users.noreply.c-seed-0519cc4c.example>"
-    CACHE STRING "Maintainer line of the Debian package")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dsphost)

@@ -6,9 +6,9 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-tidy clang-format
     portaudio19-dev libasound2-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    pulseaudio faketime valgrind
+    pulseaudio pulseaudio-utils faketime valgrind sox
     python3
-    dpkg-dev groff-base man-db
+    dpkg-dev groff-base man-db lintian
     locales-all
 )
 

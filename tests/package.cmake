@@ -1,23 +1,32 @@
-# The manual page, the installed tree and the Debian package, tested the way a user meets
-# them. Each script keeps every step under its own watchdog; TIMEOUT is the last resort.
+# The manual page, the installed tree, the Debian package and scripts/try.sh, tested the
+# way a user meets them. Each script keeps its steps under a watchdog; TIMEOUT is the last
+# resort.
 if(DSPHOST_TESTS)
     find_program(DSPHOST_BASH bash REQUIRED)
 
     add_test(NAME package.man_page
              COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/man_page_test.sh
                      ${PROJECT_SOURCE_DIR}/doc/dsphost.1 ${PROJECT_BINARY_DIR}/doc/dsphost.1.gz)
-
-    set(package_test_args ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${CMAKE_INSTALL_LIBDIR}
-                          ${PROJECT_VERSION} ${CMAKE_C_COMPILER})
-    add_test(NAME package.install_tree
-             COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh install
-                     ${package_test_args})
-    add_test(NAME package.deb
-             COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh deb
-                     ${package_test_args})
-
     set_tests_properties(package.man_page PROPERTIES TIMEOUT 60 LABELS package)
-    # Both install from this build tree; one at a time keeps them off each other's files.
-    set_tests_properties(package.install_tree package.deb PROPERTIES
-                         TIMEOUT 120 LABELS package RESOURCE_LOCK dsphost_install)
+
+    # The installed tree and the package both install from this build tree; one at a time
+    # keeps them off each other's files. The package and try.sh are what a user gets from
+    # the optimised build; a sanitizer build's are never handed out.
+    set(modes install)
+    if(NOT DSPHOST_SANITIZE)
+        list(APPEND modes deb)
+        add_test(NAME package.try
+                 COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/try_test.sh
+                         ${PROJECT_SOURCE_DIR} $<TARGET_FILE:dsphost> ${PROJECT_BINARY_DIR})
+        set_tests_properties(package.try PROPERTIES TIMEOUT 150 LABELS package)
+    endif()
+    foreach(mode ${modes})
+        string(REPLACE install install_tree name ${mode})
+        add_test(NAME package.${name}
+                 COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${mode}
+                         ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${CMAKE_INSTALL_LIBDIR}
+                         ${PROJECT_VERSION} ${CMAKE_C_COMPILER})
+        set_tests_properties(package.${name} PROPERTIES
+                             TIMEOUT 120 LABELS package RESOURCE_LOCK dsphost_install)
+    endforeach()
 endif()
