@@ -1,13 +1,8 @@
-# The manual page, the installed tree, the Debian package and scripts/try.sh, tested the
+# The installed tree (the manual page in it), the Debian package and scripts/try.sh, tested the
 # way a user meets them. Each script keeps its steps under a watchdog; TIMEOUT is the last
 # resort.
 if(DSPHOST_TESTS)
     find_program(DSPHOST_BASH bash REQUIRED)
-
-    add_test(NAME package.man_page
-             COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/man_page_test.sh
-                     ${PROJECT_SOURCE_DIR}/doc/dsphost.1 ${PROJECT_BINARY_DIR}/doc/dsphost.1.gz)
-    set_tests_properties(package.man_page PROPERTIES TIMEOUT 60 LABELS package)
 
     # The installed tree and the package both install from this build tree; one at a time
     # keeps them off each other's files. The package and try.sh are what a user gets from

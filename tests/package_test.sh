@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed tree and the Debian package, as a user meets them.
 #   package_test.sh install|deb <build dir> <source dir> <libdir> <version> <C compiler>
-# install: cmake --install into a scratch prefix; the effect guide's example builds against
+# install: cmake --install into a scratch prefix; the manual page renders without a warning;
+#   the effect guide's example builds against
 #   the installed header and pkg-config file and filters as the guide says; the host finds
 #   its own library wherever the tree is moved, and the user's library first on
 #   LD_LIBRARY_PATH before it.
@@ -54,6 +55,8 @@ if [ "$mode" = install ]; then
         fail "the guide's effect gives $(run "$effect/try")"
     mv "$prefix" "$scratch/moved"
     check_tree "$scratch/moved"
+    warnings=$(MANWIDTH=80 run man --warnings -l "$scratch/moved/share/man/man1/dsphost.1.gz" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "the manual page: $warnings"
     loads "$scratch/moved/bin/dsphost" "$effect/libmix_c.so" "$effect"
 else
     run cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" >"$scratch/log" 2>&1 ||
