@@ -9,6 +9,8 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "console/clock.h"
 #include "console/console_output.h"
@@ -119,58 +121,33 @@ TEST(StatusLine, MasksAndFlags) {
         {[] { print_int64(5, PRINT_ZONE); }, " 5            "},
         {[] { print_string(std::string(70, 'x'), PRINT_ZONE); }, std::string(70, 'x') + "\r\n"},
         {[] { print_string("ab\r\ncd", PRINT_ZONE); }, "ab\r\ncd            "},
-        {[] {
-             mask_init("[##]");
-             for (int v : {1, 2, 3}) print_masked_double(v, 0);
-             mask_end();
-         },
-         "[ 1][ 2][ 3]"},
-        {[] {
-             mask_init("a#b#c");
-             print_masked_double(1, 4);
-             print_masked_double(2, 0);
-             mask_end();
-         },
-         "a1b2c"},
-        {[] {
-             mask_init("ab#cd");
-             mask_end();
-         },
-         "ab"},
-        {[] {
-             mask_init("<#>");
-             print_masked_double(1, PRINT_MASK_DONE);
-             mask_end();
-         },
-         "<1>"},
-        {[] {
-             mask_init("#.#.#");
-             print_masked_double(1.25, 0);
-             print_masked_double(0.25, 0);
-             mask_end();
-         },
-         "1.3.3"},
-        {[] {
-             mask_init("x.y%");
-             print_masked_double(5, PRINT_ZONE);
-             mask_end();
-         },
-         "x.y%          "},
-        {[] {
-             mask_init("###.###");
-             print_masked_double(-12.3456, PRINT_NEWLINE);
-             mask_end();
-         },
-         "-12.346\r\n"},
-        {[] {
-             mask_end();
-             print_masked_double(1, PRINT_NEWLINE);
-         },
-         "\r\n"},
     };
     for (const auto& [calls, text] : rows) {
         console_write("\r\n", 2);  // column 0
         EXPECT_EQ(written(calls), text);
+    }
+    // A mask, the values printed through it with their flags, and all that is written, the
+    // pending literal text that mask_end writes included.
+    using prints = std::vector<std::pair<double, int32_t>>;
+    const std::tuple<const char*, prints, const char*> masks[] = {
+        {"[##]", {{1, 0}, {2, 0}, {3, 0}}, "[ 1][ 2][ 3]"},  // starts over at the end
+        {"a#b#c", {{1, 4}, {2, 0}}, "a1b2c"},                // 4 means nothing here
+        {"ab#cd", {}, "ab"},
+        {"<#>", {{1, PRINT_MASK_DONE}, {2, 0}}, "<1>"},  // released: nothing more
+        {"#.#.#", {{1.25, 0}, {0.25, 0}}, "1.3.3"},      // fields "#.#" and ".#"
+        {"x.y%", {{5, PRINT_ZONE}}, "x.y%          "},   // no field: the value not shown
+        {"###.###", {{-12.3456, PRINT_NEWLINE}}, "-12.346\r\n"},
+        {"", {{5, PRINT_NEWLINE}}, "\r\n"},
+    };
+    for (const auto& [mask, values, text] : masks) {
+        console_write("\r\n", 2);
+        EXPECT_EQ(written([&] {
+                      mask_init(mask);
+                      for (const auto& [value, flags] : values) print_masked_double(value, flags);
+                      mask_end();
+                  }),
+                  text)
+            << mask;
     }
 }
 
