@@ -87,12 +87,12 @@ void next_row(screen& s) {
         }
         return;
     }
-    const SMALL_RECT whole{0, 0, static_cast<SHORT>(s.size.X - 1),
-                           static_cast<SHORT>(s.size.Y - 1)};
+    const SMALL_RECT below_top{0, 1, static_cast<SHORT>(s.size.X - 1),
+                               static_cast<SHORT>(s.size.Y - 1)};
     CHAR_INFO blank{};
     blank.Char.AsciiChar = ' ';
     blank.Attributes = s.attributes;
-    ScrollConsoleScreenBufferA(s.handle, &whole, nullptr, COORD{0, -1}, &blank);
+    ScrollConsoleScreenBufferA(s.handle, &below_top, nullptr, COORD{0, 0}, &blank);
 }
 
 // Writes a run of printable bytes as cells from the cursor, wrapping at the buffer's right

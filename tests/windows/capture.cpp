@@ -1,8 +1,9 @@
 // Capture of the program's output on Windows. The output handle is fetched once per
 // process, so standard output is pointed at one temporary file before the first write, and
 // a capture is what the file gained between capture_start and capture_stop.
-#include "platform/windows/windows_headers.h"
 #include "tests/support/capture.h"
+
+#include "platform/windows/windows_headers.h"
 
 namespace {
 

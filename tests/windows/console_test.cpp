@@ -28,9 +28,9 @@ HANDLE console_input = [] {
 
 // A fresh buffer of 10 columns by 4 rows, showing rows 0 to 2, in colours of its own.
 HANDLE small_screen() {
-    HANDLE screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              CONSOLE_TEXTMODE_BUFFER, nullptr);
+    HANDLE screen =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
     const SMALL_RECT window{0, 0, 9, 2};
     SetConsoleWindowInfo(screen, TRUE, &window);
     SetConsoleScreenBufferSize(screen, COORD{10, 4});
@@ -61,7 +61,7 @@ TEST(ConsoleWrite, CellsAtTheCursorWithControlBytesActedOn) {
         const char* bytes;
         const char* expected;
     } cases[] = {
-        {"ab\bc", "ac||||| cursor 2,0 bottom 2"},
+        {"ab\bc", "ac|||| cursor 2,0 bottom 2"},
         {"\bx", "x|||| cursor 1,0 bottom 2"},
         {"a\tb", "a       b|||| cursor 9,0 bottom 2"},
         {"abc\rX", "Xbc|||| cursor 1,0 bottom 2"},
@@ -130,9 +130,14 @@ TEST(ControlHandler, EventsByTheirWindowsValues) {
         int event;
         bool handled;
     } cases[] = {
-        {CTRL_C_EVENT, false},     {CTRL_BREAK_EVENT, false},  {CTRL_CLOSE_EVENT, true},
-        {3, false},                {4, false},                 {CTRL_LOGOFF_EVENT, true},
-        {CTRL_SHUTDOWN_EVENT, true}, {7, false},
+        {CTRL_C_EVENT, false},
+        {CTRL_BREAK_EVENT, false},
+        {CTRL_CLOSE_EVENT, true},
+        {3, false},
+        {4, false},
+        {CTRL_LOGOFF_EVENT, true},
+        {CTRL_SHUTDOWN_EVENT, true},
+        {7, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(console_ctrl_handler(c.event), c.handled) << c.event;

@@ -4,15 +4,16 @@
  * notation), or focus. All records go in one write, so they arrive together and in order. */
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 static DWORD find_process(const char* exe) {
     DWORD pid = 0;
     PROCESSENTRY32 entry;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
         if (_stricmp(entry.szExeFile, exe) == 0) pid = entry.th32ProcessID;
     }
     CloseHandle(snapshot);
