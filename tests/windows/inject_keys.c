@@ -4,8 +4,9 @@
  * notation), or focus. All records go in one write, so they arrive together and in order. */
 #include <stdlib.h>
 #include <string.h>
-#include <tlhelp32.h>
 #include <windows.h>
+/* after windows.h, which it needs */
+#include <tlhelp32.h>
 
 static DWORD find_process(const char* exe) {
     DWORD pid = 0;
