@@ -14,24 +14,21 @@ LARGE_INTEGER start{};
 
 void capture_start() {
     if (file == INVALID_HANDLE_VALUE) {
-        char path[MAX_PATH];
         char name[MAX_PATH];
-        GetTempPathA(MAX_PATH, path);
-        GetTempFileNameA(path, "dsp", 0, name);
+        GetTempFileNameA(".", "dsp", 0, name);
         file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+                           FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         SetStdHandle(STD_OUTPUT_HANDLE, file);
     }
     SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_END);
 }
 
 std::string capture_stop() {
-    std::string bytes;
-    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
-    char buffer[4096];
+    std::string bytes(4096, '\0');
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0) {
-        bytes.append(buffer, got);
+    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    for (size_t at = 0; ReadFile(file, &bytes[at], 4096, &got, nullptr) != 0 && got > 0;) {
+        bytes.resize((at += got) + 4096);
     }
-    return bytes;
+    return bytes.substr(0, bytes.size() - 4096);
 }
