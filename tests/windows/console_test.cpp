@@ -1,5 +1,5 @@
 // The Windows console services against real console objects: text in a small screen buffer,
-// and the control events that wine cannot deliver.
+// the input mode, and the control events that wine cannot deliver.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -68,6 +68,19 @@ TEST(ConsoleWrite, CellsAtTheCursorWithControlBytesActedOn) {
         EXPECT_EQ(attributes, colours) << c.bytes;
         CloseHandle(screen);
     }
+}
+
+// The first poll fetches the handles, which switches processed input on and keeps the other
+// mode bits.
+TEST(ConsoleInput, FirstPollSwitchesProcessedInputOn) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD after = 0;
+    ASSERT_TRUE(GetConsoleMode(input, &mode));
+    SetConsoleMode(input, mode & ~ENABLE_PROCESSED_INPUT);
+    poll_key();
+    GetConsoleMode(input, &after);
+    EXPECT_EQ(after, mode | ENABLE_PROCESSED_INPUT);
 }
 
 // Close, log-off and shut-down queue the close key (Alt+F4's); the others are declined.
