@@ -129,11 +129,12 @@ proc.kill()
 
 # Ctrl+C typed on the terminal: the program's handler declines it (console_test) and the
 # platform ends the process. Windows then sets the status STATUS_CONTROL_C_EXIT; wine sets
-# 0, so here only the end itself can be checked.
+# 0, so here only the end itself can be checked. Wine now and then loses the interrupt of a
+# Ctrl+C (about one run in ten here), so it is typed up to three times.
 proc, read, master = start(on_terminal=True)
 shows(read, rb"hit ctrl-C")
-os.write(master, b"\x03")
-check(ended(proc, 10) is not None, "Ctrl+C ends the process")
+check(any(os.write(master, b"\x03") and ended(proc, 4) is not None for _ in range(3)),
+      "Ctrl+C ends the process")
 proc.kill()
 pulse.kill()
 subprocess.run(["rm", "-rf", DIR])
