@@ -130,7 +130,7 @@ proc.kill()
 # Ctrl+C typed on the terminal: the program's handler declines it (console_test) and the
 # platform ends the process. Windows then sets the status STATUS_CONTROL_C_EXIT; wine sets
 # 0, so here only the end itself can be checked. Wine now and then loses the interrupt of a
-# Ctrl+C (about one run in ten here), so it is typed up to three times.
+# Ctrl+C (once in a few dozen runs here), so it is typed up to three times.
 proc, read, master = start(on_terminal=True)
 shows(read, rb"hit ctrl-C")
 check(any(os.write(master, b"\x03") and ended(proc, 4) is not None for _ in range(3)),
