@@ -138,5 +138,6 @@ check(any(os.write(master, b"\x03") and ended(proc, 4) is not None for _ in rang
       "Ctrl+C ends the process")
 proc.kill()
 pulse.kill()
+pulse.wait()
 subprocess.run(["rm", "-rf", DIR])
 sys.exit(1 if failures else 0)
