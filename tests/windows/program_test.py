@@ -119,10 +119,11 @@ for what, records, ends in KEYS[:-1]:
           f"{what}: " + ("ends the program with 0" if ends else "ignored"))
 proc.kill()
 check(re.fullmatch(b"(" + LINE + b")+", read()), "redirected output: status lines only, CR LF")
-# Whole seconds, from the second after the stream began: wine's audio settles in the first.
-full = [line for line in quiet if line[3] > 0][2:]
-rate = (full[-1][3] - full[0][3]) / max(len(full) - 1, 1)
-check(7000 <= rate <= 9000, f"about 8000 samples a second: {rate:.0f}, {[line[4] for line in quiet]}")
+# The median of the whole seconds after the stream began: even before the keys, other work
+# on the machine now and then holds wine's audio thread back for a second or two.
+full = sorted([line[4] for line in quiet if line[3] > 0][1:])
+rate = full[len(full) // 2] if full else 0
+check(7000 <= rate <= 9000, f"about 8000 samples a second: {rate}, {[line[4] for line in quiet]}")
 
 # Standard output on the terminal: wine draws the screen buffer item by item with cursor
 # moves between them, so two lines' texts in order, each with its time.
