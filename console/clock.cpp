@@ -10,7 +10,12 @@ std::string clock_string() {
     clock_gettime(CLOCK_REALTIME, &now_precise);
     const time_t now = now_precise.tv_sec;
     tm local{};
-    if (localtime_r(&now, &local) == nullptr) {
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &now) == 0;
+#else
+    const bool converted = localtime_r(&now, &local) != nullptr;
+#endif
+    if (!converted) {
         return "";
     }
     char text[32];

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// The Windows headers define the state bits and the virtual keys, with these values.
+#include "platform/windows/windows_headers.h"
+#else
 // Bits of key_event::control_state, with the console's values.
 constexpr uint32_t RIGHT_ALT_PRESSED = 0x0001;
 constexpr uint32_t LEFT_ALT_PRESSED = 0x0002;
@@ -53,6 +57,7 @@ constexpr uint16_t VK_OEM_4 = 0xDB;       // [ {
 constexpr uint16_t VK_OEM_5 = 0xDC;       // \ |
 constexpr uint16_t VK_OEM_6 = 0xDD;       // ] }
 constexpr uint16_t VK_OEM_7 = 0xDE;       // ' "
+#endif
 
 // The punctuation keys of a US PC keyboard: the virtual key and the character it types
 // without Shift. The decoder names keys by it, and the key translation's layout lookup
