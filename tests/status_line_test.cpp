@@ -1,7 +1,11 @@
 // The status line's bytes: the print services, the masked CPU figure, the output column and
 // print zones, and whole lines, as written to standard output (a file here).
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "platform/windows/windows_headers.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <bit>
 #include <cstdio>
@@ -19,8 +23,34 @@
 
 namespace {
 
+#ifdef _WIN32
+// The console keeps the output handle it fetched first (any test's first key poll or write
+// fetches it): standard output is one temporary file for the whole run, set before the tests.
+const HANDLE output_file = [] {
+    char name[MAX_PATH];
+    GetTempFileNameA(".", "dsp", 0, name);
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    SetStdHandle(STD_OUTPUT_HANDLE, handle);
+    return handle;
+}();
+#endif
+
 // What the calls write to standard output.
 std::string written(const std::function<void()>& calls) {
+#ifdef _WIN32
+    const HANDLE file = output_file;
+    LARGE_INTEGER start{};
+    SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_END);
+    calls();
+    LARGE_INTEGER end{};
+    SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END);
+    std::string text(static_cast<size_t>(end.QuadPart - start.QuadPart), '\0');
+    DWORD got = 0;
+    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    return text.substr(0, got);
+#else
     FILE* file = std::tmpfile();
     const int saved = dup(STDOUT_FILENO);
     dup2(fileno(file), STDOUT_FILENO);
@@ -32,6 +62,7 @@ std::string written(const std::function<void()>& calls) {
     text.resize(std::fread(text.data(), 1, text.size(), file));
     std::fclose(file);
     return text;
+#endif
 }
 
 std::string printf_text(const char* format, double value) {
@@ -123,7 +154,7 @@ TEST(StatusLine, MasksAndFlags) {
         {[] { print_string("ab\r\ncd", PRINT_ZONE); }, "ab\r\ncd            "},
     };
     for (const auto& [calls, text] : rows) {
-        console_write("\r\n", 2);  // column 0
+        written([] { console_write("\r\n", 2); });  // column 0
         EXPECT_EQ(written(calls), text);
     }
     // A mask, the values printed through it with their flags, and all that is written, the
@@ -140,7 +171,7 @@ TEST(StatusLine, MasksAndFlags) {
         {"", {{5, PRINT_NEWLINE}}, "\r\n"},
     };
     for (const auto& [mask, values, text] : masks) {
-        console_write("\r\n", 2);
+        written([] { console_write("\r\n", 2); });
         EXPECT_EQ(written([&] {
                       mask_init(mask);
                       for (const auto& [value, flags] : values) print_masked_double(value, flags);
@@ -166,8 +197,10 @@ TEST(StatusLine, WholeLines) {
 }
 
 TEST(StatusLine, ClockIsTheLocalTimeOfDay) {
+#ifndef _WIN32
     setenv("TZ", "UTC-05:30", 1);  // an offset with minutes
     tzset();
+#endif
     for (int tries = 0; tries < 3; ++tries) {
         const time_t before = time(nullptr);
         const std::string clock = clock_string();

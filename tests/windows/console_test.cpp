@@ -1,5 +1,5 @@
 // The Windows console services against real console objects: text in a small screen buffer,
-// the input mode, and the control events that wine cannot deliver.
+// and the input mode.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -81,21 +81,6 @@ TEST(ConsoleInput, FirstPollSwitchesProcessedInputOn) {
     poll_key();
     GetConsoleMode(input, &after);
     EXPECT_EQ(after, mode | ENABLE_PROCESSED_INPUT);
-}
-
-// Close, log-off and shut-down queue the close key (Alt+F4's); the others are declined.
-TEST(ControlHandler, EventsByTheirWindowsValues) {
-    const struct {
-        int event;
-        bool handled;
-    } cases[] = {
-        {CTRL_C_EVENT, false},     {CTRL_BREAK_EVENT, false},   {CTRL_CLOSE_EVENT, true},
-        {CTRL_LOGOFF_EVENT, true}, {CTRL_SHUTDOWN_EVENT, true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(console_ctrl_handler(c.event), c.handled) << c.event;
-        EXPECT_EQ(poll_key(), c.handled ? "\xff\x6b" : "") << c.event;
-    }
 }
 
 }  // namespace
