@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """dsphost run as a user runs it: on a pseudo-terminal, as its session's leader or as a job
 under a small job-control shell, with its output on the terminal, in a file or a pipe, over
-the stand-in audio library (dsphost_fake_audio) or real PortAudio and ALSA.
+the stand-in audio library (dsphost_fake_audio) or real PortAudio and ALSA; and dsphost.exe
+under wine, with real console input records injected.
 
-Usage: program_test.py BUILD_DIR FAKETIME_LIBRARY CASE   (one case a run; CTest runs each)"""
-import fcntl, os, re, select, shutil, signal, socket, subprocess, sys, tempfile, termios, time
+Usage: program_test.py BUILD_DIR FAKETIME_LIBRARY CASE   (one case a run; CTest runs each)
+       program_test.py - - list|list-windows             (the cases of one platform)"""
+import array, fcntl, math, os, re, select, shutil, signal, socket, subprocess, sys, tempfile
+import termios, time
 
 BUILD, FAKETIME, CASE = sys.argv[1:4]
 TMP = None  # a fresh folder for each case
@@ -74,7 +77,9 @@ class Run:
                     os.setpgid(0, 0)
                     signal.signal(signal.SIGTTOU, signal.SIG_DFL)
                 os.dup2(into, 0), os.dup2(out, 1), os.dup2(err_w, 2)
-                os.execve(os.path.join(BUILD, binary), [binary], self.env)
+                path = os.path.join(BUILD, binary)
+                argv = ["wine", path] if binary.endswith(".exe") else [binary]
+                os.execve(shutil.which(argv[0]) or path, argv, self.env)
             os.setpgid(child, child)
             os.write(pid_w, b"%d\n" % child)
             os.tcsetpgrp(self.slave, os.getpgrp() if background else child)
@@ -150,24 +155,28 @@ def alsa(slave, output=os.devnull, infile="/dev/zero"):
 
 
 def pulse():
-    """A private PulseAudio with 8000 Hz null devices; the ALSA slave that reaches it."""
-    sock, home = os.path.join(TMP, "native"), os.path.join(TMP, "home")
-    os.makedirs(os.path.join(home, "run"))
+    """A private PulseAudio with 8000 Hz null sinks: the program plays into "out", and captures
+    what is played into "tone". Returns the environment that reaches it, through ALSA too."""
+    sock = os.path.join(TMP, "native")
     script = os.path.join(TMP, "default.pa")
-    with open(script, "w") as f:  # a loopback keeps the idle null sink on short blocks
-        f.write("load-module module-null-sink sink_name=s rate=8000 channels=1 format=s16le\n"
+    with open(script, "w") as f:
+        # An idle null sink renders in 2-second blocks; loopbacks of silence keep both sinks on
+        # short ones, and a suspend and resume makes them start over with them.
+        f.write("load-module module-null-sink sink_name=out rate=8000 channels=1 format=s16le\n"
+                "load-module module-null-sink sink_name=tone rate=8000 channels=1 format=s16le\n"
                 "load-module module-null-source source_name=m rate=8000 channels=1 format=s16le\n"
-                "set-default-sink s\nset-default-source m\n"
-                "load-module module-loopback source=m sink=s latency_msec=10 adjust_time=0\n"
-                "suspend-sink s 1\nsuspend-sink s 0\n"
+                "set-default-sink out\nset-default-source tone.monitor\n"
+                "load-module module-loopback source=m sink=out latency_msec=10 adjust_time=0\n"
+                "load-module module-loopback source=m sink=tone latency_msec=10 adjust_time=0\n"
+                "suspend-sink out 1\nsuspend-sink out 0\nsuspend-sink tone 1\nsuspend-sink tone 0\n"
                 "load-module module-native-protocol-unix socket=%s auth-anonymous=1\n" % sock)
-    env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=os.path.join(home, "run"))
-    env.pop("PULSE_SERVER", None)
+    env = {"HOME": TMP, "XDG_RUNTIME_DIR": TMP, "PULSE_SERVER": "unix:" + sock}
     subprocess.Popen(["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
-                      "--use-pid-file=no", "--log-target=stderr"], env=env,
+                      "--use-pid-file=no"], env=dict(os.environ, **env),
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     wait_until(lambda: socket.socket(socket.AF_UNIX).connect_ex(sock) == 0, 10, "PulseAudio")
-    return '{ type pulse server "unix:%s" }' % sock
+    os.environ.update(env)  # for the pulse tools
+    return dict(env, **alsa('{ type pulse server "unix:%s" }' % sock))
 
 
 def clock(text):
@@ -322,7 +331,7 @@ def real_audio(effect):
 
 
 def paced_real_audio():
-    run = Run("dsphost", alsa(pulse()))
+    run = Run("dsphost", pulse())
     run.wait_lines(6, 20)
     first, last = run.lines()[1], run.lines()[-1]  # the first line of all comes mid-second
     seconds = (clock(last[0]) - clock(first[0])) % 86400
@@ -343,20 +352,101 @@ def no_sound_device():
     check(run.end() == 0 and os.read(run.stderr, 4096) == b"", "exit 0, nothing on stderr")
 
 
+def inject(*records):
+    """Exact console input records into the console of the running dsphost.exe."""
+    return subprocess.run(["wine", os.path.join(BUILD, "inject_keys.exe"), "dsphost.exe",
+                           *records]).returncode
+
+
+def key(down, repeat, vk, scan, char, state=0):
+    return "key:%d:%d:%d:%d:%d:%d" % (down, repeat, vk, scan, char, state)
+
+
+def press(vk, scan, char, state=0):
+    return [key(1, 1, vk, scan, char, state), key(0, 1, vk, scan, char, state)]
+
+
+# Records as a Windows console delivers them (wine's own reading of a terminal reports a lone
+# ESC with the character 0, which Windows never does); none of these ends the program.
+IGNORED_RECORDS = [press(0x74, 63, 0), press(0x26, 72, 0, 0x100), press(0x51, 16, 113),
+                   [key(1, 3, 0x51, 16, 113)], [key(1, 0, 0x1B, 1, 27)], [key(0, 1, 0x1B, 1, 27)],
+                   ["focus"]]
+ALT_KEYPAD_27 = [key(1, 1, 0x12, 56, 0, 2), *press(0x62, 80, 0, 0x22), *press(0x67, 71, 0, 0x22),
+                 key(0, 1, 0x12, 56, 0, 0x20)]
+
+
+def windows_redirected():
+    """A tone played into the capture side comes out of playback; the samples are counted at
+    about 8000 a second; key records end it only when they are Esc; the redirected output
+    holds only status lines, CR LF."""
+    run = Run("dsphost.exe", pulse(), stdout="file")
+    wait_until(lambda: len(run.lines(open(run.file, "rb").read())) >= 2, 60, "status lines")
+    raw = ["--rate=8000", "--channels=1", "--format=s16le", "--raw"]
+    recorder = subprocess.Popen(["parec", "-d", "out.monitor", *raw], stdout=subprocess.PIPE)
+    tone = array.array("h", (int(8000 * math.sin(math.pi * i / 8)) for i in range(24000)))
+    subprocess.run(["pacat", "-d", "tone", *raw], input=tone.tobytes())  # 3 s at 500 Hz
+    time.sleep(0.5)
+    recorder.terminate()
+    got = array.array("h", (lambda d: d[:len(d) // 2 * 2])(recorder.communicate()[0]))
+    parts = [got[i:i + 2000] for i in range(0, len(got) - 2000, 500)]
+    check(any(min(p) < -6000 and max(p) > 6000 and
+              abs(sum(a < 0 <= b for a, b in zip(p, p[1:])) - 125) <= 3 for p in parts),
+          "a quarter second of the recording is the tone")
+    wait_until(lambda: len(run.lines(open(run.file, "rb").read())) >= 10, 30, "ten lines")
+    # Whole seconds before the keys (each injection starts a wine process that competes with
+    # the audio thread); the median, as wine's audio thread now and then falls behind.
+    full = sorted(int(since) for _, _, since, _ in run.lines(open(run.file, "rb").read())[2:10])
+    check(7000 <= full[len(full) // 2] <= 9000, "about 8000 samples a second: %s" % full)
+    for records in IGNORED_RECORDS:
+        check(inject(*records) == 0 and time.sleep(0.3) is None and run.state() != "Z",
+              "ignored: %s" % records)
+    inject(*press(0x1B, 1, 27))
+    check(run.end() == 0, "Esc ends it with 0")
+    text = open(run.file, "rb").read()
+    check(re.fullmatch(b"(%s)+" % LINE, text), "only status lines: %r" % text[-200:])
+
+
+def windows_terminal():
+    """The lines are drawn on the console (wine draws cell by cell, with cursor moves), and an
+    Alt + keypad entry of 27 ends it with 0."""
+    run = Run("dsphost.exe", pulse())
+    wait_until(lambda: re.search(rb"(?s)(exit.*?\d\d:\d\d:\d\d.*?%.*?){2}", run.read()), 60,
+               "two lines drawn")
+    inject(*ALT_KEYPAD_27)
+    check(run.end() == 0, "Alt + keypad 2, 7 ends it with 0")
+
+
+def windows_ctrl_c():
+    """Ctrl+C is declined by the program's handler and left to the platform's default handling,
+    which ends the process; wine's names itself on standard error (and, with a stream open,
+    now and then crashes or hangs while ending it, so the message is what is checked)."""
+    run = Run("dsphost.exe", dict(pulse(), WINEDEBUG="-all,fixme+console"))
+    wait_until(lambda: re.search(rb"hit ctrl-C", run.read()), 60, "a line")
+    run.type(b"\x03")
+    err = b""
+    for _ in range(int(200 * SLOW)):
+        err += os.read(run.stderr, 65536) if select.select([run.stderr], [], [], 0.05)[0] else b""
+        if b"default_ctrl_handler Terminating" in err:
+            return
+    check(False, "Ctrl+C ends the process through the default handling: %r" % err[-300:])
+
+
 CASES = {"line_mode_behind_its_back": line_mode_behind_its_back,
          "background": lambda: background(False), "background_tostop": lambda: background(True),
          "ctrl_z_bg_fg": ctrl_z_bg_fg, "ctrl_z_without_job_control": ctrl_z_without_job_control,
          "output_file": lambda: output("file"), "output_full": lambda: output("full"),
          "output_closed_pipe": lambda: output("pipe"), "fast_clock": fast_clock,
-         "real_audio": lambda: real_audio(None),
          "real_audio_preemphasis": lambda: real_audio("preemphasis"),
          "paced_real_audio": paced_real_audio, "no_sound_device": no_sound_device}
 CASES.update({"exit_" + name: (lambda name=name: exit_path(name)) for name in EXITS})
+WINDOWS_CASES = {"windows_redirected": windows_redirected, "windows_terminal": windows_terminal,
+                 "windows_ctrl_c": windows_ctrl_c}
 
 if __name__ == "__main__":
-    if CASE == "list":
-        print(";".join(CASES))
+    if CASE.startswith("list"):
+        print(";".join(WINDOWS_CASES if CASE == "list-windows" else CASES))
         sys.exit(0)
+    CASES.update(WINDOWS_CASES)
     TMP = tempfile.mkdtemp(prefix="dsphost-test-")
     try:
         CASES[CASE]()
