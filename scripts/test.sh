@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs the whole test suite three times: optimised with
 # warnings as errors, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer; then runs each fuzz target for a bounded time and clang-tidy.
+# ThreadSanitizer; then the Windows build under wine, each fuzz target for a bounded time, and
+# clang-tidy.
 #   scripts/test.sh              everything
-#   scripts/test.sh default      only the named presets (default, asan, tsan, fuzz, tidy)
+#   scripts/test.sh default      only the named steps (default, asan, tsan, windows, fuzz, tidy)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 steps=("$@")
-if ((${#steps[@]} == 0)); then steps=(default asan tsan fuzz tidy); fi
+if ((${#steps[@]} == 0)); then steps=(default asan tsan windows fuzz tidy); fi
 
 jobs=$(nproc)
 failed=()
@@ -21,6 +22,7 @@ for step in "${steps[@]}"; do
                 cmake --build --preset "$step" -j "$jobs" &&
                 ctest --preset "$step" -j "$jobs" || failed+=("$step")
             ;;
+        windows) scripts/test-windows.sh || failed+=("$step") ;;
         fuzz) scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-20}" || failed+=("$step") ;;
         tidy) scripts/tidy.sh || failed+=("$step") ;;
         *)
