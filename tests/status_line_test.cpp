@@ -8,6 +8,7 @@
 #endif
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -123,6 +124,24 @@ TEST(StatusLine, CpuFieldAgreesWithPrintf) {
         ASSERT_EQ(format_field(value, field), "% " + reference.substr(0, 4) + "E+" +
                                                   (power >= 10 ? "%" : "") + std::to_string(power))
             << reference;
+    }
+}
+
+// The decimal form the field rounds: exact for the telling values, and within a few parts in
+// 10^16 of any finite double, with 16 digits (17 only for 10^16), computed in long double.
+TEST(StatusLine, DecimalForm) {
+    EXPECT_EQ(split_decimal(9.995).mantissa, 9994999999999999u);  // below 9.995
+    EXPECT_EQ(split_decimal(1.005).mantissa, 1005000000000000u);  // below 1.005, rounds up
+    EXPECT_EQ(split_decimal(99.995).exponent, -14);
+    std::mt19937_64 random(1);
+    for (int i = 0; i < 20000; ++i) {
+        const double x = std::bit_cast<double>(random() >> 1);
+        if (!std::isfinite(x) || x == 0) continue;
+        const decimal_form form = split_decimal(x);
+        ASSERT_TRUE(std::to_string(form.mantissa).size() == 16 ||
+                    form.mantissa == 10000000000000000)
+            << x;
+        ASSERT_LT(std::fabs(form.mantissa * std::pow(10.0L, form.exponent) - x) / x, 1e-15L) << x;
     }
 }
 
