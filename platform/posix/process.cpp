@@ -3,8 +3,8 @@
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -64,12 +64,11 @@ void platform_audio_calls_end() {
     pthread_sigmask(SIG_SETMASK, &mask_before_audio_calls, nullptr);
 }
 
-// The lowest scheduling class for the main thread alone: whenever the audio thread, the sound
-// server or any other program is ready to run, it runs first, however busy the machine; when
-// nothing else wants the processor, the loop still spins at full speed. The audio library's
-// threads were started before and keep their own class.
+// The lowest priority (nice 19) for the main thread alone: whenever the audio thread, the
+// sound server or another program is ready to run, it gets the processor first, however busy
+// the machine, yet the loop still gets a small share, so the status lines stay on the second;
+// when nothing else wants the processor, the loop spins at full speed. The audio library's
+// threads were started before and keep their priority.
 void platform_monitor_yields() {
-    sched_param param{};
-    param.sched_priority = 0;
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
