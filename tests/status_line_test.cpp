@@ -157,6 +157,7 @@ TEST(StatusLine, MasksAndFlags) {
         {[] { print_int64(5, PRINT_ZONE); }, " 5            "},
         {[] { print_string(std::string(70, 'x'), PRINT_ZONE); }, std::string(70, 'x') + "\r\n"},
         {[] { print_string("ab\r\ncd", PRINT_ZONE); }, "ab\r\ncd            "},
+        {[] { mask_init("#"), mask_end(), print_masked_double(1, PRINT_NEWLINE); }, "\r\n"},
     };
     for (const auto& [calls, text] : rows) {
         written([] { console_write("\r\n", 2); });  // column 0
