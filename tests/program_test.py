@@ -183,8 +183,8 @@ def pulse():
     return dict(env, **alsa('{ type pulse server "unix:%s" }' % sock))
 
 
-def faketime(spec):
-    return {"LD_PRELOAD": FAKETIME, "FAKETIME": spec, "DONT_FAKE_MONOTONIC": "1"}
+def faketime(clock):
+    return {"LD_PRELOAD": FAKETIME, "FAKETIME": clock, "DONT_FAKE_MONOTONIC": "1"}
 
 
 def ends_in_order(run, keys=b"\x1b"):
