@@ -10,7 +10,7 @@ packages=(
     python3
     dpkg-dev groff-base man-db lintian
     locales-all
-    g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest pulseaudio-utils
+    g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
 )
 
 missing=()
