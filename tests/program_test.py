@@ -68,6 +68,7 @@ class Run:
             os.setsid()
             fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
             signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+            signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # as a shell starts programs
             child = os.fork() if shell else 0
             if child == 0:
                 if shell:
