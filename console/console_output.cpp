@@ -40,15 +40,6 @@ void console_write(const char* bytes, size_t length) {
     advance_column(std::string_view(bytes, length));
 }
 
-int output_column() {
-    return column;
-}
-
-int output_line_width() {
-    prepare_output();
-    return line_width;
-}
-
 void move_to_next_zone() {
     prepare_output();
     int zone_start = (column / zone_width + 1) * zone_width;

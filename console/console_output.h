@@ -11,13 +11,6 @@
 // Updates the output column.
 void console_write(const char* bytes, size_t length);
 
-// The 0-based column at which the next byte goes: the bytes after the last CR or LF written,
-// modulo the line width. 0 before the first write.
-int output_column();
-
-// The line width, fixed at the first write: the console's column count, else 80.
-int output_line_width();
-
 // Moves to the next print zone (zones are 14 columns wide): blanks up to the zone's start, or
 // CR LF when that zone would not fit on the line.
 void move_to_next_zone();

@@ -13,17 +13,7 @@ bool wants_line_end(int32_t flags) {
     return (flags & (PRINT_NEWLINE | older_newline_flag)) != 0;
 }
 
-}  // namespace
-
-void print_string(std::string_view text, int32_t flags) {
-    console_write(text.data(), text.size());
-    if (wants_line_end(flags)) {
-        console_write("\r\n", 2);
-    } else if ((flags & PRINT_ZONE) != 0) {
-        move_to_next_zone();
-    }
-}
-
+// The text print_int64 writes for these flags.
 std::string int64_text(int64_t value, int32_t flags) {
     char digits[24];
     // std::to_chars is locale-independent by definition.
@@ -37,6 +27,17 @@ std::string int64_text(int64_t value, int32_t flags) {
         text += "\r\n";
     }
     return text;
+}
+
+}  // namespace
+
+void print_string(std::string_view text, int32_t flags) {
+    console_write(text.data(), text.size());
+    if (wants_line_end(flags)) {
+        console_write("\r\n", 2);
+    } else if ((flags & PRINT_ZONE) != 0) {
+        move_to_next_zone();
+    }
 }
 
 void print_int64(int64_t value, int32_t flags) {

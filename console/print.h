@@ -26,9 +26,6 @@ void print_string(std::string_view text, int32_t flags);
 // grouping, whatever the locale. The line end, if any, goes out in the same write.
 void print_int64(int64_t value, int32_t flags);
 
-// The text print_int64 writes for these flags.
-std::string int64_text(int64_t value, int32_t flags);
-
 // One status line, item by item: the message, a blank, the clock string, the total count, the
 // count since the previous line, and the CPU figure through the mask "##.##%", then CR LF.
 void print_status_line(std::string_view clock, int64_t total, int64_t since_last,

@@ -141,8 +141,7 @@ void install_handlers() {
     sigaction(SIGCONT, &continue_action, nullptr);
 }
 
-}  // namespace
-
+// The modes the program runs the terminal in, made from the modes found.
 termios terminal_program_modes(const termios& found) {
     termios modes = found;
     modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -151,6 +150,8 @@ termios terminal_program_modes(const termios& found) {
     modes.c_cc[VTIME] = 0;
     return modes;
 }
+
+}  // namespace
 
 bool terminal_prepare(int fd) {
     if (attempted) {

@@ -19,9 +19,6 @@
 #include <signal.h>
 #include <termios.h>
 
-// The modes the program runs the terminal in, made from the modes found.
-termios terminal_program_modes(const termios& found);
-
 // Prepares the terminal on fd: saves its modes, installs the signal handlers, registers
 // terminal_restore to run at exit and switches the program's modes on (TCSANOW, so type-ahead
 // stays). Returns false, changing nothing, when fd is not a terminal. Acts on the first call
