@@ -1,7 +1,7 @@
 // A stand-in for the seven PortAudio calls the program makes, linked into a test build of the
 // program: it calls the stream callback 8000 times a second from a thread of its own, answers
-// the CPU-load query with 0.0312, and appends the name of every call to the file named by
-// DSPHOST_FAKE_PA_LOG, so that tests can see the order of the calls.
+// the CPU-load query with 0.0312, and appends the name of every call (the stream's arguments
+// with it) to the file named by DSPHOST_FAKE_PA_LOG, so that tests can see the calls in order.
 #include <portaudio.h>
 
 #include <atomic>
@@ -17,9 +17,9 @@ void* stream_user_data = nullptr;
 std::atomic<bool> running{false};
 std::thread* stream_thread = nullptr;  // never destroyed: the process may end without a stop
 
-PaError logged(const char* call) {
+PaError logged(const char* call, const char* arguments = "") {
     if (FILE* log = std::fopen(std::getenv("DSPHOST_FAKE_PA_LOG"), "a")) {
-        std::fprintf(log, "%s\n", call);
+        std::fprintf(log, "%s%s\n", call, arguments);
         std::fclose(log);
     }
     return paNoError;
@@ -45,12 +45,16 @@ PaError Pa_Initialize(void) {
     return logged("Pa_Initialize");
 }
 
-PaError Pa_OpenDefaultStream(PaStream** stream, int, int, PaSampleFormat, double, unsigned long,
-                             PaStreamCallback* callback, void* user_data) {
+PaError Pa_OpenDefaultStream(PaStream** stream, int inputs, int outputs, PaSampleFormat format,
+                             double rate, unsigned long frames, PaStreamCallback* callback,
+                             void* user_data) {
     stream_callback = callback;
     stream_user_data = user_data;
     *stream = &stream_callback;
-    return logged("Pa_OpenDefaultStream");
+    char arguments[96];
+    std::snprintf(arguments, sizeof arguments, "(%d,%d,%lu,%g,%lu)", inputs, outputs,
+                  static_cast<unsigned long>(format), rate, frames);
+    return logged("Pa_OpenDefaultStream", arguments);
 }
 
 PaError Pa_StartStream(PaStream*) {
@@ -60,6 +64,7 @@ PaError Pa_StartStream(PaStream*) {
 }
 
 double Pa_GetStreamCpuLoad(PaStream*) {
+    logged("Pa_GetStreamCpuLoad");  // once a status line
     return 0.0312;
 }
 

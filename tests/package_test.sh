@@ -6,18 +6,14 @@
 #   the installed header and pkg-config file and filters as the guide says; the host finds
 #   its own library wherever the tree is moved, and the user's library first on
 #   LD_LIBRARY_PATH before it.
-# deb: cpack builds the .deb; lintian reports no error and no warning; the control fields,
-#   the copyright file and the files are as expected; the unpacked host finds its library.
+# deb: cpack builds the .deb; lintian reports no error and no warning; the copyright file
+#   carries the licence; the unpacked host finds its library.
 set -euo pipefail
 mode=$1 build=$2 source=$3 libdir=$4 version=$5 cc=$6
 scratch=$(mktemp -d "$build/package-test.XXXXXX") # the build tree allows executables
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2 && exit 1; }
 run() { timeout -s KILL 120 "$@"; }
-files="bin/dsphost $libdir/dsphost/libmix_c.so $libdir/pkgconfig/dsphost-effect.pc
-include/dsphost/dsp_library.h share/doc/dsphost/README.md share/doc/dsphost/changelog.gz
-share/doc/dsphost/copyright share/doc/dsphost/effects.md share/lintian/overrides/dsphost
-share/man/man1/dsphost.1.gz"
 
 # loads <host> <libmix_c.so> [LD_LIBRARY_PATH]: every library found, ours where expected.
 loads() {
@@ -26,15 +22,6 @@ loads() {
     ! grep -q 'not found' <<<"$out" || fail "ldd: $out"
     out=$(awk '$1 == "libmix_c.so" { print $3 }' <<<"$out")
     [ "$(readlink -f "$out")" = "$(readlink -f "$2")" ] || fail "$1 loads '$out', not $2"
-}
-# check_tree <prefix>: exactly the expected files; a RUNPATH (an RPATH would rank above
-# LD_LIBRARY_PATH) that leads the host to the tree's own library.
-check_tree() {
-    [ "$(cd "$1" && find . -type f | cut -c3- | sort)" = "$(tr ' ' '\n' <<<"$files" | sort)" ] ||
-        fail "files under $1:"$'\n'"$(cd "$1" && find . -type f)"
-    [ "$(LC_ALL=C readelf -d "$1/bin/dsphost" | grep -oE '\((RPATH|RUNPATH)\).*')" = \
-        "(RUNPATH)            Library runpath: [\$ORIGIN/../$libdir/dsphost]" ] || fail "RUNPATH"
-    loads "$1/bin/dsphost" "$1/$libdir/dsphost/libmix_c.so"
 }
 # The n-th block of C code in the effect guide (2: the pre-emphasis, 3: its test driver).
 guide_c() { awk -v n="$1" '/^```c$/ { i++; on = i == n; next } /^```/ { on = 0 } on' "$source/doc/effects.md"; }
@@ -54,7 +41,7 @@ if [ "$mode" = install ]; then
         '+0.50000 -> +0.02500' '-0.50000 -> -0.97500' '+0.99000 -> +0.99997')" ] ||
         fail "the guide's effect gives $(run "$effect/try")"
     mv "$prefix" "$scratch/moved"
-    check_tree "$scratch/moved"
+    loads "$scratch/moved/bin/dsphost" "$scratch/moved/$libdir/dsphost/libmix_c.so"
     warnings=$(MANWIDTH=80 run man --warnings -l "$scratch/moved/share/man/man1/dsphost.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "the manual page: $warnings"
     loads "$scratch/moved/bin/dsphost" "$effect/libmix_c.so" "$effect"
@@ -65,12 +52,8 @@ else
     run lintian --fail-on error,warning "$deb" >"$scratch/lintian" 2>&1 ||
         fail "lintian: $(cat "$scratch/lintian")"
     ! grep -E '^[EW]: ' "$scratch/lintian" || fail "lintian reports errors or warnings"
-    [ "$(dpkg-deb -f "$deb" Package Version Section)" = \
-        "$(printf 'Package: dsphost\nVersion: %s\nSection: sound' "$version")" ] || fail "fields"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    [[ $depends == *libportaudio2* && $depends != *mix_c* ]] || fail "Depends: $depends"
     run dpkg -x "$deb" "$scratch/root"
-    check_tree "$scratch/root/usr"
+    loads "$scratch/root/usr/bin/dsphost" "$scratch/root/usr/$libdir/dsphost/libmix_c.so"
     grep -qx 'prefix=/usr' "$scratch/root/usr/$libdir/pkgconfig/dsphost-effect.pc" || fail "prefix"
     # The copyright file's licence is LICENSE's text, in the machine-readable layout.
     diff <(sed -n '/^Permission/,$p' "$source/LICENSE") \

@@ -13,6 +13,7 @@ BUILD, FAKETIME, CASE = sys.argv[1:4]
 TMP, RUNS = None, []  # a fresh folder for each case; every program started
 SLOW = 3.0 if "san" in os.path.basename(BUILD) else 1.0  # sanitizer builds
 LINE = rb"hit ctrl-C or ESC key to exit (\d\d:\d\d:\d\d) (\d+) (\d+)( ?\d+\.\d\d|%[^\r\n]*)%\r\n"
+START_SEQUENCE = ["Pa_Initialize", "Pa_OpenDefaultStream(1,1,8,8000,1)", "Pa_StartStream"]
 STOP_SEQUENCE = ["Pa_StopStream", "Pa_CloseStream", "Pa_Terminate"]
 
 
@@ -41,11 +42,12 @@ class Run:
     # group of its own and moves the terminal's foreground on foreground(flag).
 
     def __init__(self, binary="dsphost_fake_audio", env=(), stdout="tty", stdin="tty",
-                 shell=False, background=False, tostop=False):
+                 shell=False, background=False, tostop=False, intr=b"\x03"):
         self.master, self.slave = os.openpty()
         self.found, self.out, self.err = termios.tcgetattr(self.slave), b"", b""
         self.stdout = stdout
         self.found[3] |= termios.TOSTOP if tostop else 0
+        self.found[6][termios.VINTR] = intr
         termios.tcsetattr(self.slave, termios.TCSANOW, self.found)
         self.log, self.file = os.path.join(TMP, "calls"), os.path.join(TMP, "out")
         # ALSA keeps a few allocations of its plugins at exit, and the pulse client's threads
@@ -109,6 +111,10 @@ class Run:
 
     def wait_lines(self, count, seconds=10):
         wait_until(lambda: len(self.lines()) >= count, seconds, "%d status lines" % count)
+
+    def made(self):
+        # Status lines made so far, written or not: each asks the audio library for its figure.
+        return self.calls().count("Pa_GetStreamCpuLoad")
 
     def state(self):
         with open("/proc/%d/stat" % self.pid) as f:
@@ -185,7 +191,10 @@ def pulse():
 
 
 def faketime(clock):
-    return {"LD_PRELOAD": FAKETIME, "FAKETIME": clock, "DONT_FAKE_MONOTONIC": "1"}
+    # The clock is set in local time, in a zone 5:30 ahead of UTC, so a line that showed UTC
+    # would be off by hours and minutes.
+    return {"LD_PRELOAD": FAKETIME, "FAKETIME": clock, "DONT_FAKE_MONOTONIC": "1",
+            "TZ": "IST-5:30"}
 
 
 def ends_in_order(run, keys=b"\x1b"):
@@ -197,14 +206,16 @@ def ends_in_order(run, keys=b"\x1b"):
 
 
 # Exit paths with the clock frozen: one line, then the action; exit status, stop sequence.
+# Key code 3 comes from the terminal when its interrupt character is another (here none).
 EXITS = {"esc": (b"\x1b", 0), "ctrl_c": (b"\x03", -2), "ctrl_backslash": (b"\x1c", -3),
+         "key_code_3": (b"\x03", 0, {"intr": b"\0"}),
          "sigterm": (signal.SIGTERM, -15), "sighup": (signal.SIGHUP, -1),
          "sigsegv": (signal.SIGSEGV, -11), "sigabrt": (signal.SIGABRT, -6)}
 
 
 def exit_path(name):
-    action, status = EXITS[name]
-    run = Run(env=faketime("2026-12-07 09:05:07"))  # frozen
+    action, status, *options = EXITS[name]
+    run = Run(env=faketime("2026-12-07 09:05:07"), **dict(*options))  # frozen
     run.wait_lines(1)
     check(run.program_modes_on(), "the program's modes on")
     time.sleep(0.3)
@@ -212,6 +223,7 @@ def exit_path(name):
     check(run.end() == status, "exit status %d" % status)
     check([(line[0], line[3]) for line in run.lines()] == [(b"09:05:07", b" 3.12")],
           "one line, the local time of day and the library's CPU figure: %r" % run.out)
+    check(run.calls()[:3] == START_SEQUENCE, "the stream opened as expected: %s" % run.calls())
     check((run.calls()[-3:] == STOP_SEQUENCE) == (status == 0), "stop sequence: %s" % run.calls())
     check(run.modes() == run.found, "the terminal's modes put back")
 
@@ -227,13 +239,21 @@ def line_mode_behind_its_back():
     ends_in_order(run)
 
 
-def background(tostop):
-    run = Run(shell=True, background=True, tostop=tostop)
-    deadline = time.monotonic() + 3
-    while time.monotonic() < deadline:
+def background(tostop, lost=False):
+    # Started in the background, or losing the terminal to another job without a stop: it
+    # hands the terminal back and runs on, reads no key, until it is in the foreground again.
+    run = Run(shell=True, background=not lost, tostop=tostop)
+    if lost:
+        wait_until(run.program_modes_on, 5, "the program's modes")
+        run.foreground(False)
+        wait_until(lambda: run.modes() == run.found, 5, "the terminal's modes handed back")
+    lines, made = len(run.lines()), run.made()
+
+    def three_more_lines_made():
         check(run.state() != "T" and run.modes() == run.found, "running, terminal untouched")
-        time.sleep(0.05)
-    check((len(run.lines()) >= 2) != tostop, "lines in the background: %r" % run.out)
+        return run.made() >= made + 3
+    wait_until(three_more_lines_made, 10, "three lines made in the background")
+    check((len(run.lines()) >= lines + 2) != tostop, "lines in the background: %r" % run.out)
     run.foreground(True)
     wait_until(run.program_modes_on, 5, "the program's modes in the foreground")
     run.wait_lines(len(run.lines()) + 1)
@@ -261,15 +281,17 @@ def ctrl_z(job_control):
 
 def output(where):
     run = Run(stdout=where)
-    time.sleep(1.5)
+    wait_until(lambda: run.made() >= 4, 10, "four lines made")
     ends_in_order(run)
     check(run.out == b"", "nothing on the terminal")
     if where == "file":
-        check(re.fullmatch(b"(%s){2,}" % LINE, run.text()), "only status lines: %r" % run.text())
-        (_, total1, since1, _), (_, total2, since2, _) = run.lines()[:2]
-        # Each line counts the samples since the line before, read a moment after it.
-        check(0 <= int(since1) - int(total1) < 1000 and
-              0 <= int(total2) - int(since2) - int(total1) < 1000, "counts: %r" % run.text())
+        check(re.fullmatch(b"(%s){4,}" % LINE, run.text()), "only status lines: %r" % run.text())
+        totals = [int(line[1]) for line in run.lines()]
+        # Each line counts the samples since the line before, read a moment after it; from the
+        # third line on a second of samples lies between.
+        check(totals[2] > 4000 and all(abs(total - int(line[2]) - before) < 4000 for before, total,
+                                       line in zip(totals, totals[1:], run.lines()[1:])),
+              "counts: %r" % run.text())
 
 
 def fast_clock():
@@ -277,10 +299,10 @@ def fast_clock():
     # (the sanitizers' own bookkeeping grows, so only the plain build is judged on it).
     run = Run(stdin="null", stdout="file", env=faketime("@2026-12-07 23:59:00 x2000"))
     rss = lambda: int(re.search(r"VmRSS:\s*(\d+)", open("/proc/%d/status" % run.pid).read())[1])
-    time.sleep(1)
+    run.wait_lines(100, 20)
     before = rss()
-    time.sleep(2)
-    check(SLOW > 1 or rss() - before < 16, "memory flat: %d KiB, then %d KiB" % (before, rss()))
+    run.wait_lines(1100, 60)
+    check(SLOW > 1 or rss() - before < 48, "memory flat: %d KiB, then %d KiB" % (before, rss()))
     os.kill(run.pid, signal.SIGTERM)
     run.end()
     times = [line[0] for line in run.lines()]
@@ -393,6 +415,7 @@ def windows_ctrl_c():
 
 CASES = {"line_mode_behind_its_back": line_mode_behind_its_back, "fast_clock": fast_clock,
          "background": lambda: background(False), "background_tostop": lambda: background(True),
+         "foreground_lost": lambda: background(False, lost=True),
          "ctrl_z_bg_fg": lambda: ctrl_z(True), "ctrl_z_without_job_control": lambda: ctrl_z(False),
          "output_file": lambda: output("file"), "output_full": lambda: output("full"),
          "output_closed_pipe": lambda: output("pipe"), "real_audio": real_audio,

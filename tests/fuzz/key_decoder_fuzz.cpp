@@ -1,6 +1,6 @@
 // The terminal decoder under arbitrary bytes and poll times: each byte b arrives (b & 7) ms
-// after the one before. Checked: no crash, bounded output, nothing left waiting once the
-// deadline has passed, and a lone ESC after it all is the Esc key.
+// after the one before. Checked: no crash (AddressSanitizer guards the event array), nothing
+// left waiting once the deadline has passed, and a lone ESC after it all is the Esc key.
 #include <cstdlib>
 
 #include "platform/posix/key_decoder.h"
@@ -11,10 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t now = 0;
     for (size_t i = 0; i < size; ++i) {
         now += (data[i] & 7) * 1'000'000;
-        if (key_decoder_feed(decoder, data[i], now, events) > KEY_DECODER_MAX_EVENTS ||
-            key_decoder_tick(decoder, now, events) > KEY_DECODER_MAX_EVENTS) {
-            std::abort();
-        }
+        key_decoder_feed(decoder, data[i], now, events);
+        key_decoder_tick(decoder, now, events);
     }
     now += KEY_ESCAPE_DEADLINE_NS;
     key_decoder_tick(decoder, now, events);
