@@ -44,12 +44,12 @@ class Run:
     def __init__(self, binary="dsphost_fake_audio", env=(), stdout="tty", stdin="tty",
                  shell=False, background=False, tostop=False, intr=b"\x03"):
         self.master, self.slave = os.openpty()
-        self.found, self.out, self.err = termios.tcgetattr(self.slave), b"", b""
+        self.found, self.out = termios.tcgetattr(self.slave), b""
         self.stdout = stdout
         self.found[3] |= termios.TOSTOP if tostop else 0
         self.found[6][termios.VINTR] = intr
         termios.tcsetattr(self.slave, termios.TCSANOW, self.found)
-        self.log, self.file = os.path.join(TMP, "calls"), os.path.join(TMP, "out")
+        self.log, self.file, self.err = (os.path.join(TMP, f) for f in ("calls", "out", "err"))
         # ALSA keeps a few allocations of its plugins at exit, and the pulse client's threads
         # hand data over in ways ThreadSanitizer cannot see: neither is this program's. A
         # SIGSEGV sent from outside is the program's to handle, not the sanitizers'.
@@ -62,7 +62,7 @@ class Run:
                "file": lambda: os.open(self.file, os.O_WRONLY | os.O_CREAT, 0o600),
                "pipe": closed_pipe}[stdout]()
         into = self.slave if stdin == "tty" else os.open(os.devnull, os.O_RDONLY)
-        self.stderr, err = os.pipe()
+        err = os.open(self.err, os.O_WRONLY | os.O_CREAT, 0o600)
         commands, self.commands = os.pipe()
         pid_r, pid_w = os.pipe()
         self.shell = os.fork()
@@ -134,23 +134,16 @@ class Run:
 
     def end(self, seconds=10):
         # The exit code, negative for a signal (from the shell: 256 - n).
-        deadline = time.monotonic() + seconds * SLOW
-        while True:
+        def ended():
             self.read()
-            ended, status = os.waitpid(self.shell, os.WNOHANG)
-            if ended:
-                code = os.waitstatus_to_exitcode(status)
-                return code - 256 if code > 128 else code
-            check(time.monotonic() < deadline, "the program did not end")
-            time.sleep(0.02)
+            pid, self.code = os.waitpid(self.shell, os.WNOHANG)
+            return pid
+        wait_until(ended, seconds, "the program to end")
+        code = os.waitstatus_to_exitcode(self.code)
+        return code - 256 if code > 128 else code
 
     def errors(self):
-        while select.select([self.stderr], [], [], 0)[0]:
-            chunk = os.read(self.stderr, 65536)
-            if not chunk:
-                break
-            self.err += chunk
-        return self.err
+        return open(self.err, "rb").read()
 
     def calls(self):
         return open(self.log).read().split() if os.path.exists(self.log) else []
