@@ -14,7 +14,6 @@ namespace {
 TEST(StatusLine, CpuFigures) {
     const std::pair<double, const char*> rows[] = {
         {0.005, " 0.01"},
-        {0.5, " 0.50"},
         {1.005, " 1.01"},
         {9.995, " 9.99"},
         {9.996, "10.00"},
