@@ -4,10 +4,10 @@
 #ifndef DSPHOST_PLATFORM_PLATFORM_H
 #define DSPHOST_PLATFORM_PLATFORM_H
 
-#include <portaudio.h>
-
 #include <cstddef>
 #include <cstdint>
+
+using PaStream = void;  // as the audio library declares it
 
 #ifdef _WIN32
 using console_handle = void*;  // a HANDLE
