@@ -22,9 +22,9 @@ namespace {
 constexpr int default_line_width = 80;
 
 constexpr int64_t ns_per_second = 1'000'000'000;
-// A wait ends this much before the second (in parts of what is left of it), and a short
-// final wait takes it to the second: the kernel lets a long wait end up to 0.1 % late (0.5 %
-// for a positive nice value), a short one only by some microseconds.
+// The kernel lets a wait end late by up to 0.1 % of its length (0.5 % at a positive nice
+// value): a long wait to the next second ends early by a hundredth of its length, and a short
+// final one (at most final_wait_ns) ends within microseconds of the second.
 constexpr int64_t early_part = 100;
 constexpr int64_t final_wait_ns = 10'000'000;
 // How long a wait lasts at most while the terminal reports input that cannot be read (an
