@@ -1,5 +1,6 @@
 // The main routine: bring the stream up, then poll keys and print one status line per
 // change of the clock, for ever, until ESC (or any key whose code is 3) ends it in order.
+// Between passes the platform waits for the next key or second (or, on Windows, does not).
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -39,7 +40,6 @@ int main() {
     std::string cur_clock;
 
     stream_start(&stream, &stream_count, &pa_result);
-    platform_monitor_yields();
     for (;;) {
         const std::string key = poll_key();
         const uint64_t key_code = char_code(key, 1);
@@ -55,5 +55,8 @@ int main() {
             cur_clock = status_line(stream_count, &shown_count, stream);
         }
         prev_clock = cur_clock;
+        if (key.empty()) {  // with keys still queued, the next pass takes the next one at once
+            platform_monitor_wait();
+        }
     }
 }

@@ -8,6 +8,7 @@ void stream_start(PaStream** stream, std::atomic<int64_t>* stream_count, int32_t
     *pa_result = Pa_Initialize();
     *pa_result =
         Pa_OpenDefaultStream(stream, 1, 1, paInt16, 8000.0, 1, audio_callback, stream_count);
+    platform_audio_stream_opened(*stream);
     *pa_result = Pa_StartStream(*stream);
     platform_audio_calls_end();
 }

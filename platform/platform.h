@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using PaStream = void;  // as the audio library declares it
+
 #ifdef _WIN32
 using console_handle = void*;  // a HANDLE
 #else
@@ -22,9 +24,14 @@ void platform_startup();
 void platform_audio_calls_begin();
 void platform_audio_calls_end();
 
-// Once the stream runs: lets the audio thread and the user's other programs take the
-// processor before the monitor loop, which spins without sleeping.
-void platform_monitor_yields();
+// Between opening the stream and starting it: puts the audio thread in a real-time
+// scheduling class where the system allows it and the audio library can.
+void platform_audio_stream_opened(PaStream* stream);
+
+// Ends a pass of the monitor loop that found no key. POSIX sleeps until a key arrives, the
+// wall clock's second changes or a signal the program handles comes; Windows returns at once,
+// so the loop polls the console without pause.
+void platform_monitor_wait();
 
 // Fetches the console handles and prepares the console for key polling (processed input on,
 // or the terminal's modes).

@@ -36,13 +36,20 @@ def closed_pipe():
     return writer
 
 
+def closed_reader():
+    # A pipe whose writer has gone away: always readable, at end of file.
+    reader, writer = os.pipe()
+    os.close(writer)
+    return reader
+
+
 class Run:
     # The program on a fresh pseudo-terminal, leading its own session (no job control), or
     # with shell=True as a job of a job-control shell: a session leader that puts it in a process
     # group of its own and moves the terminal's foreground on foreground(flag).
 
     def __init__(self, binary="dsphost_fake_audio", env=(), stdout="tty", stdin="tty",
-                 shell=False, background=False, tostop=False, intr=b"\x03"):
+                 shell=False, background=False, tostop=False, wrapper=(), intr=b"\x03"):
         self.master, self.slave = os.openpty()
         self.found, self.out = termios.tcgetattr(self.slave), b""
         self.stdout = stdout
@@ -61,7 +68,9 @@ class Run:
         out = {"tty": lambda: self.slave, "full": lambda: os.open("/dev/full", os.O_WRONLY),
                "file": lambda: os.open(self.file, os.O_WRONLY | os.O_CREAT, 0o600),
                "pipe": closed_pipe}[stdout]()
-        into = self.slave if stdin == "tty" else os.open(os.devnull, os.O_RDONLY)
+        into = {"tty": lambda: self.slave, "null": lambda: os.open(os.devnull, os.O_RDONLY),
+                "file": lambda: os.open(__file__, os.O_RDONLY), "closed_pipe": closed_reader,
+                "open_pipe": lambda: os.pipe()[0]}[stdin]()
         err = os.open(self.err, os.O_WRONLY | os.O_CREAT, 0o600)
         commands, self.commands = os.pipe()
         pid_r, pid_w = os.pipe()
@@ -77,8 +86,9 @@ class Run:
                     os.setpgid(0, 0)
                     signal.signal(signal.SIGTTOU, signal.SIG_DFL)
                 os.dup2(into, 0), os.dup2(out, 1), os.dup2(err, 2)
-                argv = [os.path.join(BUILD, binary)]
+                argv = [*wrapper, os.path.join(BUILD, binary)]
                 argv = [shutil.which("wine")] + argv if binary.endswith(".exe") else argv
+                argv[0] = shutil.which(argv[0])
                 os.execve(argv[0], argv, env)
             os.setpgid(child, child)
             os.write(pid_w, b"%d\n" % child)
@@ -119,6 +129,15 @@ class Run:
     def state(self):
         with open("/proc/%d/stat" % self.pid) as f:
             return f.read().rsplit(")", 1)[1].split()[0]
+
+    def idle(self, what, seconds=2):
+        # The main thread waits between passes: it uses almost no processor time.
+        stat = "/proc/%d/task/%d/stat" % (self.pid, self.pid)
+        ticks = lambda: sum(map(int, open(stat).read().rsplit(")", 1)[1].split()[11:13]))
+        before = ticks()
+        time.sleep(seconds)
+        used = (ticks() - before) / os.sysconf("SC_CLK_TCK") / seconds
+        check(used < 0.05, "main thread at %.0f %% of a core %s" % (100 * used, what))
 
     def modes(self):
         return termios.tcgetattr(self.slave)
@@ -224,10 +243,12 @@ def exit_path(name):
 def line_mode_behind_its_back():
     run = Run()
     run.wait_lines(1)
+    run.idle("in the program's modes")
     program = run.modes()
     termios.tcsetattr(run.slave, termios.TCSANOW, run.found)  # as `stty sane` would
     run.type(b"typed")
     run.wait_lines(len(run.lines()) + 2, 4)  # polling never waits for the line to end
+    run.idle("with part of a line pending in line mode")
     termios.tcsetattr(run.slave, termios.TCSANOW, program)
     ends_in_order(run)
 
@@ -241,6 +262,8 @@ def background(tostop, lost=False):
         run.foreground(False)
         wait_until(lambda: run.modes() == run.found, 5, "the terminal's modes handed back")
     lines, made = len(run.lines()), run.made()
+    run.type(b"for the shell\n")
+    run.idle("in the background, input pending")
 
     def three_more_lines_made():
         check(run.state() != "T" and run.modes() == run.found, "running, terminal untouched")
@@ -267,6 +290,7 @@ def ctrl_z(job_control):
         check(run.modes() == run.found, "the terminal left to the shell in the background")
         run.foreground(True)
         os.kill(run.pid, signal.SIGCONT)  # fg
+        run.idle("continued in the foreground")
     run.wait_lines(len(run.lines()) + 2)
     check(run.program_modes_on(), "the program's modes on")
     ends_in_order(run)
@@ -287,6 +311,19 @@ def output(where):
               "counts: %r" % run.text())
 
 
+# Standard input that is not a terminal, and the signal that then ends the program.
+INPUTS = {"null": signal.SIGTERM, "closed_pipe": signal.SIGHUP, "file": signal.SIGTERM,
+          "open_pipe": signal.SIGHUP}
+
+
+def input_not_a_terminal(stdin):
+    run = Run(stdin=stdin, stdout="file")
+    run.idle("with standard input " + stdin)
+    run.wait_lines(3)
+    os.kill(run.pid, INPUTS[stdin])
+    check(run.end() == -INPUTS[stdin], "ended by the signal")
+
+
 def fast_clock():
     # Hundreds of lines in a few seconds: one per time of day, and memory that stays flat
     # (the sanitizers' own bookkeeping grows, so only the plain build is judged on it).
@@ -303,23 +340,26 @@ def fast_clock():
           "one line per time of day, in order, across midnight: %r" % times)
 
 
-def real_audio():
+def real_audio(realtime):
     # Unpaced real audio through the real pass-through: every captured sample played, after
-    # a delay; the signals the program handles are taken on the main thread only.
+    # a delay; the signals the program handles are taken on the main thread only; the audio
+    # thread in the real-time class where that is allowed (as root), and audio without it.
     samples = array.array("h", ((n * 7919) % 65536 - 32768 for n in range(40000)))
     infile, played = os.path.join(TMP, "in.raw"), os.path.join(TMP, "out.raw")
     open(infile, "wb").write(samples.tobytes())
-    run = Run("dsphost", alsa("{ type null }", played, infile), stdout="file")
+    deny = ["setpriv", "--bounding-set=-sys_nice", "prlimit", "--rtprio=0"]
+    run = Run("dsphost", alsa("{ type null }", played, infile), stdout="file",
+              wrapper=() if realtime else deny)
     wait_until(lambda: os.path.exists(played) and os.path.getsize(played) > 200000, 20, "audio")
     masks = [int(re.search(r"SigBlk:\s*(\w+)", open("/proc/%d/task/%s/status" % (run.pid, t))
                            .read()).group(1), 16) for t in os.listdir("/proc/%d/task" % run.pid)]
     handled = sum(1 << (s - 1) for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGTERM,
-                                         signal.SIGHUP, signal.SIGTSTP, signal.SIGCONT))
+                                         signal.SIGHUP, signal.SIGTSTP))
     check(sorted(m & handled for m in masks) == [0] + [handled] * (len(masks) - 1),
           "handled signals blocked in every thread but the main one: %s" % masks)
-    nice = [int(open("/proc/%d/task/%s/stat" % (run.pid, t)).read().rsplit(")", 1)[1].split()[16])
-            for t in sorted(os.listdir("/proc/%d/task" % run.pid), key=int)]
-    check(nice[0] == 19 and 19 not in nice[1:], "the monitor loop alone at nice 19: %s" % nice)
+    policy = [int(open("/proc/%d/task/%s/stat" % (run.pid, t)).read().rsplit(")", 1)[1].split()[38])
+              for t in sorted(os.listdir("/proc/%d/task" % run.pid), key=int)]
+    check(policy[0] == 0 and policy[1:].count(1) == realtime, "FIFO audio thread: %s" % policy)
     run.type(b"\x1b")
     check(run.end() == 0 and run.errors() == b"", "exit 0, nothing on stderr")
     out = array.array("h", open(played, "rb").read())
@@ -411,9 +451,11 @@ CASES = {"line_mode_behind_its_back": line_mode_behind_its_back, "fast_clock": f
          "foreground_lost": lambda: background(False, lost=True),
          "ctrl_z_bg_fg": lambda: ctrl_z(True), "ctrl_z_without_job_control": lambda: ctrl_z(False),
          "output_file": lambda: output("file"), "output_full": lambda: output("full"),
-         "output_closed_pipe": lambda: output("pipe"), "real_audio": real_audio,
+         "output_closed_pipe": lambda: output("pipe"),
+         "real_audio": lambda: real_audio(True), "real_audio_no_realtime": lambda: real_audio(False),
          "no_sound_device": no_sound_device,
-         **{"exit_" + name: (lambda name=name: exit_path(name)) for name in EXITS}}
+         **{"exit_" + name: (lambda name=name: exit_path(name)) for name in EXITS},
+         **{"input_" + name: (lambda name=name: input_not_a_terminal(name)) for name in INPUTS}}
 WINDOWS_CASES = {"windows_redirected": windows_redirected, "windows_terminal": windows_terminal,
                  "windows_ctrl_c": windows_ctrl_c}
 

@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -19,8 +21,22 @@ namespace {
 
 constexpr int default_line_width = 80;
 
+constexpr int64_t ns_per_second = 1'000'000'000;
+// The kernel lets a wait end late by up to 0.1 % of its length (0.5 % at a positive nice
+// value): a long wait to the next second ends early by a hundredth of its length, and a short
+// final one (at most final_wait_ns) ends within microseconds of the second.
+constexpr int64_t early_part = 100;
+constexpr int64_t final_wait_ns = 10'000'000;
+// How long a wait lasts at most while the terminal reports input that cannot be read (an
+// end-of-file mark alone in line mode, a hung-up terminal): then it is not waited on.
+constexpr int64_t unreadable_recheck_ns = 25'000'000;
+
 bool input_is_terminal = false;
 key_decoder decoder{};
+// The last poll read the terminal's keys (the process group owned it).
+bool keys_read = false;
+// The last wait ended on a terminal with no bytes to read.
+bool unreadable_input = false;
 
 // Handling of SIGHUP and SIGTERM found at installation; published by `control_ready`.
 struct sigaction previous_hangup {};
@@ -32,7 +48,19 @@ std::atomic<bool> control_ready{false};
 int64_t monotonic_ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return static_cast<int64_t>(now.tv_sec) * ns_per_second + now.tv_nsec;
+}
+
+// Until the wall clock's second changes, and so the time of day on the status line.
+int64_t ns_to_next_second() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return ns_per_second - now.tv_nsec;
+}
+
+int pending_input_bytes(int fd) {
+    int pending = 0;
+    return ioctl(fd, FIONREAD, &pending) == 0 ? pending : 0;
 }
 
 void queue_events(const key_event* events, size_t count) {
@@ -121,13 +149,14 @@ int platform_line_width(console_handle output) {
 // the terminal is in (in line mode only whole lines count as pending). In the background the
 // terminal is not read at all.
 void platform_read_key_records(console_handle input) {
-    if (!input_is_terminal || !terminal_follow_foreground()) {
+    keys_read = input_is_terminal && terminal_follow_foreground();
+    if (!keys_read) {
         return;
     }
     key_event events[KEY_DECODER_MAX_EVENTS];
     uint8_t bytes[64];
     int pending = 0;
-    while (ioctl(input, FIONREAD, &pending) == 0 && pending > 0) {
+    while ((pending = pending_input_bytes(input)) > 0) {
         const size_t wanted = static_cast<size_t>(pending) < sizeof bytes
                                   ? static_cast<size_t>(pending)
                                   : sizeof bytes;
@@ -143,6 +172,34 @@ void platform_read_key_records(console_handle input) {
     if (key_decoder_waiting(decoder)) {
         queue_events(events, key_decoder_tick(decoder, monotonic_ns(), events));
     }
+}
+
+// Sleeps until the terminal has bytes to read, a lone ESC's wait ends, the wall clock's
+// second changes or a handled signal arrives (SIGCONT is let through only here, so a
+// continue never slips in between a pass and its wait). Only a terminal whose keys are read
+// is waited on: in the background its input is the shell's.
+void platform_monitor_wait() {
+    const int64_t to_second = ns_to_next_second();
+    int64_t wait_ns = to_second > final_wait_ns ? to_second - to_second / early_part : to_second;
+    if (key_decoder_waiting(decoder)) {
+        const int64_t to_escape = decoder.last_byte_ns + KEY_ESCAPE_DEADLINE_NS - monotonic_ns();
+        wait_ns = std::clamp<int64_t>(to_escape, 0, wait_ns);
+    }
+    const bool watch = keys_read && !unreadable_input;
+    if (unreadable_input) {
+        wait_ns = std::min(wait_ns, unreadable_recheck_ns);
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    if (watch) {
+        FD_SET(STDIN_FILENO, &readable);
+    }
+    const timespec timeout{static_cast<time_t>(wait_ns / ns_per_second),
+                           static_cast<long>(wait_ns % ns_per_second)};
+    const sigset_t mask = terminal_wait_mask();
+    const int ready =
+        pselect(watch ? STDIN_FILENO + 1 : 0, &readable, nullptr, nullptr, &timeout, &mask);
+    unreadable_input = ready > 0 && pending_input_bytes(STDIN_FILENO) == 0;
 }
 
 // A terminal sends no layout: the US PC keyboard's characters, as the decoder names keys.

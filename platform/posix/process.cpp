@@ -1,10 +1,10 @@
 // The process on a POSIX system: signals, standard error around the audio library, and the
-// monitor loop's place behind the audio thread.
+// audio thread's scheduling class.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <pa_linux_alsa.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -64,11 +64,26 @@ void platform_audio_calls_end() {
     pthread_sigmask(SIG_SETMASK, &mask_before_audio_calls, nullptr);
 }
 
-// The lowest priority (nice 19) for the main thread alone: whenever the audio thread, the
-// sound server or another program is ready to run, it gets the processor first, however busy
-// the machine, yet the loop still gets a small share, so the status lines stay on the second;
-// when nothing else wants the processor, the loop spins at full speed. The audio library's
-// threads were started before and keep their priority.
-void platform_monitor_yields() {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+// PortAudio's ALSA host starts its callback thread in the real-time FIFO class when asked.
+// It must only be asked where that is allowed (RLIMIT_RTPRIO, CAP_SYS_NICE, and a control
+// group with real-time time to give): otherwise starting the stream can fail outright. So the
+// calling thread tries the class itself and goes back at once; a refusal leaves the audio
+// thread in the normal class, without a word. The call exists for ALSA streams only.
+void platform_audio_stream_opened(PaStream* stream) {
+    if (stream == nullptr) {
+        return;
+    }
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(Pa_GetDefaultHostApi());
+    if (host == nullptr || host->type != paALSA) {
+        return;
+    }
+    int policy = 0;
+    sched_param found{};
+    pthread_getschedparam(pthread_self(), &policy, &found);
+    sched_param lowest_fifo{};
+    lowest_fifo.sched_priority = 1;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &lowest_fifo) == 0) {
+        pthread_setschedparam(pthread_self(), policy, &found);
+        PaAlsa_EnableRealtimeScheduling(stream, 1);
+    }
 }

@@ -139,6 +139,12 @@ void install_handlers() {
     struct sigaction continue_action = stop_action;
     continue_action.sa_handler = on_continue;
     sigaction(SIGCONT, &continue_action, nullptr);
+    // Taken only while the monitor loop waits (terminal_wait_mask): a continue that came
+    // during a pass then ends the wait that follows it.
+    sigset_t just_continue;
+    sigemptyset(&just_continue);
+    sigaddset(&just_continue, SIGCONT);
+    pthread_sigmask(SIG_BLOCK, &just_continue, nullptr);
 }
 
 // The modes the program runs the terminal in, made from the modes found.
@@ -185,6 +191,13 @@ sigset_t terminal_async_signals() {
         sigaddset(&set, sig);
     }
     return set;
+}
+
+sigset_t terminal_wait_mask() {
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    sigdelset(&mask, SIGCONT);
+    return mask;
 }
 
 bool terminal_follow_foreground() {

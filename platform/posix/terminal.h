@@ -12,7 +12,8 @@
 // Ctrl+Z (SIGTSTP) puts them back and stops. The modes are the program's only while its
 // process group owns the terminal: started in the background, or sent there, it leaves the
 // terminal to the shell, and switches its modes on when it comes to the foreground. Signals
-// that were ignored when the terminal was prepared stay ignored.
+// that were ignored when the terminal was prepared stay ignored. SIGCONT (from fg or bg) is
+// taken only while the monitor loop waits, and makes the next poll look at the terminal again.
 #ifndef DSPHOST_PLATFORM_POSIX_TERMINAL_H
 #define DSPHOST_PLATFORM_POSIX_TERMINAL_H
 
@@ -37,6 +38,10 @@ bool terminal_output_held(int fd);
 // The asynchronous signals the program handles, or that stop it on terminal access; they are
 // taken on the main thread only.
 sigset_t terminal_async_signals();
+
+// The calling thread's signal mask for the monitor loop's wait: SIGCONT, blocked on the
+// main thread at all other times, is let through.
+sigset_t terminal_wait_mask();
 
 // Puts the saved modes back if the program's modes are on. Async-signal-safe; never stops the
 // process when it runs in the background.

@@ -1,5 +1,5 @@
 // The process on Windows: start-up from static initialisation, the floating-point control,
-// and the monitor loop's place behind the audio thread.
+// and a monitor loop that does not wait.
 #include <float.h>
 
 #include "app/startup.h"
@@ -29,8 +29,10 @@ void platform_startup() {
 void platform_audio_calls_begin() {}
 void platform_audio_calls_end() {}
 
-// The monitor loop spins without sleeping; at idle priority every other thread of normal
-// priority (the audio thread among them) runs first.
-void platform_monitor_yields() {
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
-}
+// The audio library's MME host already runs its callback thread at time-critical priority.
+void platform_audio_stream_opened(PaStream* /*stream*/) {}
+
+// The monitor loop polls the console without pause, at the thread's normal priority. (At idle
+// priority it would run only when Windows boosts a starved thread, about every four seconds
+// while every core is busy, and lines and keys would wait that long.)
+void platform_monitor_wait() {}
