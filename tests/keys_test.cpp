@@ -21,11 +21,14 @@ constexpr int64_t MS = 1'000'000;
 std::string polled() {
     std::string text;
     for (std::string key = poll_key(); !key.empty(); key = poll_key()) {
-        const uint32_t code = char_code(key, 1);
-        text += (text.empty() ? "" : " ") +
-                (key.size() == 2 ? "x" + std::to_string(char_code(key, 2)) : std::to_string(code));
+        text += std::string(text.empty() ? "" : " ") + (key.size() == 2 ? "x" : "") +
+                std::to_string(char_code(key, static_cast<int64_t>(key.size())));
     }
     return text;
+}
+
+void queue(const key_event* events, size_t count) {
+    for (size_t i = 0; i < count; ++i) queue_key_record(events[i]);
 }
 
 key_event press(uint16_t vk, uint16_t scan, uint8_t c, uint32_t state = 0, uint16_t repeat = 1) {
@@ -37,8 +40,8 @@ key_event release(uint16_t vk, uint16_t scan, uint32_t state = 0) {
 }
 
 const key_event alt_down = press(VK_MENU, 56, 0, ALT), alt_up = release(VK_MENU, 56);
-key_event pad(int digit, uint32_t state = ALT) {
-    return press(static_cast<uint16_t>(VK_NUMPAD0 + digit), 82, 0, state);
+key_event pad(int digit) {
+    return press(static_cast<uint16_t>(VK_NUMPAD0 + digit), 82, 0, ALT);
 }
 
 TEST(Keys, RecordsBecomeKeys) {
@@ -60,9 +63,7 @@ TEST(Keys, RecordsBecomeKeys) {
         {{alt_down, pad(2), press('A', 30, 'a', ALT), alt_up}, "x30"},
     };
     for (const auto& [records, keys] : rows) {
-        for (const key_event& record : records) {
-            queue_key_record(record);
-        }
+        queue(records.data(), records.size());
         EXPECT_EQ(polled(), keys) << keys;
     }
 }
@@ -85,10 +86,6 @@ TEST(Keys, ControlEventsQueueTheCloseKey) {
 }
 
 #ifndef _WIN32
-void queue(const key_event* events, size_t count) {
-    for (size_t i = 0; i < count; ++i) queue_key_record(events[i]);
-}
-
 // Terminal bytes, fed at once and then one byte per poll 1 ms apart, give the same keys; a
 // lone ESC only once 25 ms have passed since it came.
 TEST(Keys, TerminalBytesBecomeKeys) {
