@@ -350,7 +350,8 @@ def real_audio(realtime):
     deny = ["setpriv", "--bounding-set=-sys_nice", "prlimit", "--rtprio=0"]
     run = Run("dsphost", alsa("{ type null }", played, infile), stdout="file",
               wrapper=() if realtime else deny)
-    wait_until(lambda: os.path.exists(played) and os.path.getsize(played) > 200000, 20, "audio")
+    wait_until(lambda: os.path.exists(played) and os.path.getsize(played) > 200000 and
+               run.lines(), 20, "audio, and a line once the stream is started")
     masks = [int(re.search(r"SigBlk:\s*(\w+)", open("/proc/%d/task/%s/status" % (run.pid, t))
                            .read()).group(1), 16) for t in os.listdir("/proc/%d/task" % run.pid)]
     handled = sum(1 << (s - 1) for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGTERM,
