@@ -3,13 +3,9 @@
 // stands in for user32's import of MapVirtualKeyA; every other key is wine's own layout.
 #include "platform/windows/windows_headers.h"
 
-namespace {
-
-UINT WINAPI map_virtual_key(UINT code, UINT type) {
+static UINT WINAPI map_virtual_key(UINT code, UINT type) {
     return code == VK_OEM_PERIOD && type == MAPVK_VK_TO_CHAR ? 0x044E : MapVirtualKeyW(code, type);
 }
-
-}  // namespace
 
 extern "C" {
 decltype(&map_virtual_key) __imp_MapVirtualKeyA = map_virtual_key;
