@@ -57,6 +57,7 @@ TEST(Keys, RecordsBecomeKeys) {
         {{press('2', 3, '2', CTRL), press('2', 3, 0, CTRL)}, "x3"},
         {{press('C', 46, 3, CTRL)}, "3"},
         {{press(VK_TAB, 15, 9, SHIFT)}, "x15"},
+        {{press(VK_OEM_PERIOD, 52, 'n', ALT)}, "110"},  // layout U+044E is no N
         {{press(VK_UP, 72, 0, ENHANCED_KEY), press(VK_UP, 72, 0, ENHANCED_KEY | ALT)}, "x72 x152"},
         {{press(VK_RETURN, 28, 13, ENHANCED_KEY), press(VK_RETURN, 28, 0, ENHANCED_KEY | CTRL)},
          "13 10"},
