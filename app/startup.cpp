@@ -12,7 +12,11 @@ int32_t startup_count = 0;
 
 }  // namespace
 
+// Every call counts, and every call registers the shutdown that matches it, so the last
+// shutdown to run is the one that acts, however many start-ups there were (on Windows static
+// initialisation starts up before main does).
 void system_startup() {
+    std::atexit(system_shutdown);
     if (startup_count++ != 0) {
         return;
     }
@@ -21,7 +25,6 @@ void system_startup() {
     std::fesetround(FE_TONEAREST);
     std::setlocale(LC_CTYPE, "");
     platform_startup();
-    std::atexit(system_shutdown);
 }
 
 void system_shutdown() {

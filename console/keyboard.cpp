@@ -140,7 +140,12 @@ int32_t extended_value(uint16_t entry) {
     return (entry & 0xFF00) | 0xFF;
 }
 
+// A layout character beyond one byte can equal no reported character, nor has it a case in
+// the single-byte classification.
 int swapped_case(int c) {
+    if (c > 255) {
+        return c;
+    }
     if (std::isupper(c) != 0) {
         return std::tolower(c);
     }

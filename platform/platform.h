@@ -48,8 +48,9 @@ int platform_line_width(console_handle output);
 // waits.
 void platform_read_key_records(console_handle input);
 
-// The unshifted character the keyboard layout gives a virtual key, 0 for keys without one.
-uint8_t layout_character(uint16_t virtual_key);
+// The unshifted character the keyboard layout gives a virtual key, all 16 bits of it (beyond
+// one byte on some Windows layouts), 0 for keys without one.
+uint16_t layout_character(uint16_t virtual_key);
 
 // Installs and removes the platform's console control handler, which calls
 // console_ctrl_handler for close, log-off and shut-down (or the signals standing for them).

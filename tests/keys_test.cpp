@@ -55,6 +55,7 @@ TEST(Keys, RecordsBecomeKeys) {
          "x62 x87 x97 x107"},
         {{press('A', 30, 'A', ALT), press('A', 30, 0xe1, ALT), press(0xFF, 89, 'q')},
          "x30 225 113"},
+        {{press(VK_OEM_PERIOD, 52, 'n', ALT)}, "110"},  // layout U+044E is no N
         {{press(VK_UP, 72, 0, ENHANCED_KEY | ALT), press(VK_RETURN, 28, 0, ENHANCED_KEY | CTRL),
           press(VK_CLEAR, 76, 0, ENHANCED_KEY)},
          "x152 10"},

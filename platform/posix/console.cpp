@@ -203,7 +203,7 @@ void platform_monitor_wait() {
 }
 
 // A terminal sends no layout: the US PC keyboard's characters, as the decoder names keys.
-uint8_t layout_character(uint16_t virtual_key) {
+uint16_t layout_character(uint16_t virtual_key) {
     if ((virtual_key >= '0' && virtual_key <= '9') || (virtual_key >= 'A' && virtual_key <= 'Z')) {
         return static_cast<uint8_t>(virtual_key);
     }

@@ -1,6 +1,9 @@
 // The Windows console: standard handles with processed input switched on, text placed as
 // character cells in the screen buffer (or handed unchanged to a redirected standard output),
 // key records read one at a time, and the console's control events.
+#include <atomic>
+#include <cstdlib>
+
 #include "console/keyboard.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_headers.h"
@@ -18,6 +21,18 @@ bool output_prepared = false;
 bool output_is_console = false;
 // Where the cursor was put after the last write; the fallback area starts from there.
 COORD last_cursor{0, 0};
+
+// The input mode the program found, put back on the way out. The handle is published after
+// the mode, for the control handler's thread.
+DWORD found_input_mode = 0;
+std::atomic<HANDLE> found_mode_input{nullptr};
+
+void put_back_input_mode() {
+    const HANDLE input = found_mode_input.load();
+    if (input != nullptr) {
+        SetConsoleMode(input, found_input_mode);
+    }
+}
 
 // Decided once, at the first use of the output: a screen buffer, or a file or pipe.
 void prepare_output(HANDLE output) {
@@ -85,6 +100,15 @@ void next_row(screen& s) {
             ++s.window.Top;
             ++s.window.Bottom;
         }
+        return;
+    }
+    if (s.size.Y < 2) {
+        // Nothing below the top row to move up (the scroll would be refused): blank the row.
+        DWORD done = 0;
+        FillConsoleOutputCharacterA(s.handle, ' ', static_cast<DWORD>(s.size.X), COORD{0, 0},
+                                    &done);
+        FillConsoleOutputAttribute(s.handle, s.attributes, static_cast<DWORD>(s.size.X),
+                                   COORD{0, 0}, &done);
         return;
     }
     const SMALL_RECT below_top{0, 1, static_cast<SHORT>(s.size.X - 1),
@@ -172,20 +196,34 @@ key_event to_key_event(const KEY_EVENT_RECORD& record) {
     return event;
 }
 
+// Close queues the close key; Windows then ends the process. Log-off and shut-down never get
+// here: a console program that loads user32.dll (this one does, for MapVirtualKeyA) is not
+// sent them, and Windows ends it without a word. A declined event (Ctrl+C, Ctrl+Break) goes
+// on to the default handling, which ends the process without the at-exit steps, so the input
+// mode is put back first.
 BOOL WINAPI on_console_control(DWORD event) {
-    return console_ctrl_handler(static_cast<int>(event)) ? TRUE : FALSE;
+    if (console_ctrl_handler(static_cast<int>(event))) {
+        return TRUE;
+    }
+    put_back_input_mode();
+    return FALSE;
 }
 
 }  // namespace
 
-// The handles are fetched once; processed input makes Ctrl+C a control event, not a key.
-// The input mode is not put back at exit.
+// The handles are fetched once. Processed input makes Ctrl+C a control event, not a key;
+// virtual-terminal input, which a parent may have left on, is switched off, or an arrow key
+// would arrive as the characters ESC [ A and its ESC would end the program. Every other bit
+// stays, and the mode found is put back at exit.
 void platform_open_handles(console_handle* input, console_handle* output) {
     *input = GetStdHandle(STD_INPUT_HANDLE);
     *output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (*input != nullptr && GetConsoleMode(*input, &mode) != 0) {
-        SetConsoleMode(*input, mode | ENABLE_PROCESSED_INPUT);
+        found_input_mode = mode;
+        found_mode_input.store(*input);
+        std::atexit(put_back_input_mode);
+        SetConsoleMode(*input, (mode | ENABLE_PROCESSED_INPUT) & ~ENABLE_VIRTUAL_TERMINAL_INPUT);
     }
 }
 
@@ -207,9 +245,14 @@ int platform_line_width(console_handle output) {
     return default_line_width;
 }
 
-// One record at a time, and only one that the peek has shown to be there, so the read never
-// waits. Key records go to the key queue; mouse, window-size, menu and focus records are
-// dropped. A failed peek (input is not a console) ends it at once.
+// One record at a time, and only one that the peek has shown to be there, so the read does
+// not wait while this program is the console's only reader. A second process reading the same
+// console (started with start /b) can take the record between the peek and the read, and the
+// read then waits for the next record. The read that cannot wait, ReadConsoleInputExA with
+// CONSOLE_READ_NOWAIT, is not in Windows' import libraries, is documented from Windows 7 on
+// only and is a stub in wine, so it is not used. Key records go to the key queue; mouse,
+// window-size, menu and focus records are dropped. A failed peek (input is not a console)
+// ends it at once.
 void platform_read_key_records(console_handle input) {
     for (;;) {
         INPUT_RECORD record{};
@@ -229,8 +272,10 @@ void platform_read_key_records(console_handle input) {
     }
 }
 
-uint8_t layout_character(uint16_t virtual_key) {
-    return static_cast<uint8_t>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_CHAR) & 0xFFFF);
+// The character sits in the low 16 bits, as a UTF-16 unit on layouts beyond one byte (a
+// Cyrillic layout gives U+044E for the period key); the top bit marks a dead key.
+uint16_t layout_character(uint16_t virtual_key) {
+    return static_cast<uint16_t>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_CHAR) & 0xFFFF);
 }
 
 void platform_install_ctrl_handler() {

@@ -9,7 +9,7 @@
 namespace {
 
 // Start-up runs before main, while the program's statics are initialised. main calls
-// system_startup again, which then only counts.
+// system_startup again, which then only counts, with a shutdown of its own to match.
 [[maybe_unused]] const bool started_before_main = (system_startup(), true);
 
 }  // namespace

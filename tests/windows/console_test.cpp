@@ -2,6 +2,7 @@
 // and the input mode.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -13,14 +14,14 @@ namespace {
 
 constexpr WORD colours = FOREGROUND_RED | BACKGROUND_BLUE;
 
-// A fresh buffer of 10 columns by 4 rows, showing rows 0 to 2, in colours of its own.
-HANDLE small_screen() {
+// A fresh buffer of 10 columns by 4 rows (or fewer), showing rows 0 to 2, in colours of its own.
+HANDLE small_screen(SHORT rows) {
     HANDLE screen =
         CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
-    const SMALL_RECT window{0, 0, 9, 2};
+    const SMALL_RECT window{0, 0, 9, static_cast<SHORT>(rows < 3 ? rows - 1 : 2)};
     SetConsoleWindowInfo(screen, TRUE, &window);
-    SetConsoleScreenBufferSize(screen, COORD{10, 4});
+    SetConsoleScreenBufferSize(screen, COORD{10, rows});
     SetConsoleTextAttribute(screen, colours);
     return screen;
 }
@@ -47,20 +48,18 @@ TEST(ConsoleWrite, CellsAtTheCursorWithControlBytesActedOn) {
     const struct {
         const char* bytes;
         const char* expected;
+        SHORT rows = 4;
     } cases[] = {
-        {"ab\bc", "ac|||| cursor 2,0 bottom 2"},
-        {"\bx", "x|||| cursor 1,0 bottom 2"},
-        {"a\tb", "a       b|||| cursor 9,0 bottom 2"},
         {"abc\rX", "Xbc|||| cursor 1,0 bottom 2"},
         {"ab\ncd", "ab|cd||| cursor 2,1 bottom 2"},
-        {"x\a", "x|||| cursor 1,0 bottom 2"},
         {"0123456789AB", "0123456789|AB||| cursor 2,1 bottom 2"},
         {"1\n2\n3\n4", "1|2|3|4| cursor 1,3 bottom 3"},
         {"1\n2\n3\n4\n5\r\n", "3|4|5|| cursor 0,3 bottom 3"},
+        {"abc\nd", "d|||| cursor 1,0 bottom 0", 1},
     };
     DWORD got_attributes = 0;
     for (const auto& c : cases) {
-        HANDLE screen = small_screen();
+        HANDLE screen = small_screen(c.rows);
         platform_console_write(screen, c.bytes, strlen(c.bytes));
         EXPECT_EQ(shown(screen), c.expected) << c.bytes;
         WORD attributes = 0;
@@ -70,17 +69,22 @@ TEST(ConsoleWrite, CellsAtTheCursorWithControlBytesActedOn) {
     }
 }
 
-// The first poll fetches the handles, which switches processed input on and keeps the other
-// mode bits.
-TEST(ConsoleInput, FirstPollSwitchesProcessedInputOn) {
+// In a process of its own, the first poll fetches the handles: processed input on, virtual-
+// terminal input off, the other bits kept; the mode found is back once the process has ended.
+TEST(ConsoleInput, FirstPollSetsTheInputModeAndTheExitPutsItBack) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    DWORD after = 0;
     ASSERT_TRUE(GetConsoleMode(input, &mode));
-    SetConsoleMode(input, mode & ~ENABLE_PROCESSED_INPUT);
-    poll_key();
-    GetConsoleMode(input, &after);
-    EXPECT_EQ(after, mode | ENABLE_PROCESSED_INPUT);
+    const DWORD kept = mode & ~(ENABLE_PROCESSED_INPUT | ENABLE_VIRTUAL_TERMINAL_INPUT);
+    for (const DWORD found : {kept, kept | ENABLE_VIRTUAL_TERMINAL_INPUT}) {
+        SetConsoleMode(input, found);
+        EXPECT_EXIT((poll_key(), GetConsoleMode(input, &mode),
+                     std::exit(mode == (kept | ENABLE_PROCESSED_INPUT) ? 0 : 1)),
+                    testing::ExitedWithCode(0), "")
+            << found;
+        GetConsoleMode(input, &mode);
+        EXPECT_EQ(mode, found);
+    }
 }
 
 }  // namespace
