@@ -94,9 +94,9 @@ TEST(Keys, TerminalBytesBecomeKeys) {
         {"a!\t\r\n\x7f\x08\x01\x03", "97 33 9 13 13 8 8 1 3"},
         {std::string("\0\xc3\xa9", 3), "195 169"},
         {"\x1b", "27"},
-        {"\x1b\x1b\x1b\x7f\x1b\t\x1b \x1b\x01", "x1 x224 x15 32 1"},
+        {"\x1b\x1b\x1b\x7f\x1b\t\x1b \x1b\x01\033a\033A\0331\033:",
+         "x1 x224 x15 32 1 x30 x30 x120 58"},
         {"\x1b[A\x1b[1;3S\x1b[3;5~\x1bO2P\x1b[2$\x1b[a\x1bOd", "x72 x107 x147 x84 x82 x72 x115"},
-        {"\033a\033A\0331\033:", "x30 x30 x120 58"},
         {"\x1b[M !!\x1b[<0;1;1M\x1b[I\x1b[O\x1b[200~x\x1b[201~", "120"},
         {"\x1b]0;title\x07\x1bP1$r\x1b\\\x1b[99999999A\x1b[1;2;3;4;5A\x1b[?1;2c", ""},
     };

@@ -29,18 +29,12 @@ def wait_until(condition, seconds, what):
         time.sleep(0.02)
 
 
-def closed_pipe():
-    # A pipe whose reader has gone away.
-    reader, writer = os.pipe()
-    os.close(reader)
-    return writer
-
-
-def closed_reader():
-    # A pipe whose writer has gone away: always readable, at end of file.
-    reader, writer = os.pipe()
-    os.close(writer)
-    return reader
+def pipe_end(kept):
+    # One end of a pipe whose other end is closed: the writing end (1) of a pipe whose reader
+    # has gone away, or the reading end (0), always readable, at end of file.
+    ends = os.pipe()
+    os.close(ends[1 - kept])
+    return ends[kept]
 
 
 class Run:
@@ -67,9 +61,9 @@ class Run:
                    "suppressions=" + supp, **dict(env))
         out = {"tty": lambda: self.slave, "full": lambda: os.open("/dev/full", os.O_WRONLY),
                "file": lambda: os.open(self.file, os.O_WRONLY | os.O_CREAT, 0o600),
-               "pipe": closed_pipe}[stdout]()
+               "pipe": lambda: pipe_end(1)}[stdout]()
         into = {"tty": lambda: self.slave, "null": lambda: os.open(os.devnull, os.O_RDONLY),
-                "file": lambda: os.open(__file__, os.O_RDONLY), "closed_pipe": closed_reader,
+                "file": lambda: os.open(__file__, os.O_RDONLY), "closed_pipe": lambda: pipe_end(0),
                 "open_pipe": lambda: os.pipe()[0]}[stdin]()
         err = os.open(self.err, os.O_WRONLY | os.O_CREAT, 0o600)
         commands, self.commands = os.pipe()
@@ -127,8 +121,7 @@ class Run:
         return self.calls().count("Pa_GetStreamCpuLoad")
 
     def state(self):
-        with open("/proc/%d/stat" % self.pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0]
+        return open("/proc/%d/stat" % self.pid).read().rsplit(")", 1)[1].split()[0]
 
     def idle(self, what, seconds=2):
         # The main thread waits between passes: it uses almost no processor time.

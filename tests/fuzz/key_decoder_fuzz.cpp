@@ -1,6 +1,7 @@
 // The terminal decoder under arbitrary bytes and poll times: each byte b arrives (b & 7) ms
 // after the one before. Checked: no crash (AddressSanitizer guards the event array), nothing
 // left waiting once the deadline has passed, and a lone ESC after it all is the Esc key.
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/posix/key_decoder.h"
@@ -19,12 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (key_decoder_waiting(decoder) || key_decoder_feed(decoder, 27, now, events) != 0) {
         std::abort();
     }
-    bool esc = false;
-    for (size_t i = 0, n = key_decoder_tick(decoder, now + KEY_ESCAPE_DEADLINE_NS, events); i < n;
-         ++i) {
-        esc = esc || (events[i].key_down && events[i].character == 27);
-    }
-    if (!esc) {
+    const size_t n = key_decoder_tick(decoder, now + KEY_ESCAPE_DEADLINE_NS, events);
+    if (std::none_of(events, events + n,
+                     [](const key_event& e) { return e.key_down && e.character == 27; })) {
         std::abort();
     }
     return 0;
