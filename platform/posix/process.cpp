@@ -64,26 +64,62 @@ void platform_audio_calls_end() {
     pthread_sigmask(SIG_SETMASK, &mask_before_audio_calls, nullptr);
 }
 
-// PortAudio's ALSA host starts its callback thread in the real-time FIFO class when asked.
-// It must only be asked where that is allowed (RLIMIT_RTPRIO, CAP_SYS_NICE, and a control
-// group with real-time time to give): otherwise starting the stream can fail outright. So the
-// calling thread tries the class itself and goes back at once; a refusal leaves the audio
-// thread in the normal class, without a word. The call exists for ALSA streams only.
-void platform_audio_stream_opened(PaStream* stream) {
-    if (stream == nullptr) {
-        return;
+namespace {
+
+// The sound card behind ALSA's default device of this direction, -1 for none (a sound
+// server's plug-in, the null device). A device that cannot be opened a second time is one the
+// stream holds alone: a sound card.
+int default_card(snd_pcm_stream_t direction) {
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", direction, SND_PCM_NONBLOCK) < 0) {
+        return 0;
     }
-    const PaHostApiInfo* host = Pa_GetHostApiInfo(Pa_GetDefaultHostApi());
-    if (host == nullptr || host->type != paALSA) {
-        return;
+    snd_pcm_info_t* info = nullptr;
+    int card = -1;
+    if (snd_pcm_info_malloc(&info) == 0 && snd_pcm_info(pcm, info) == 0) {
+        card = snd_pcm_info_get_card(info);
     }
+    snd_pcm_info_free(info);
+    snd_pcm_close(pcm);
+    return card;
+}
+
+// True when both sides of the stream are sound cards, whose samples the callback thread
+// itself moves. Behind a sound server's plug-in (PulseAudio, PipeWire, JACK), the server's
+// client library moves them in threads of its own and the callback thread only polls for
+// them: in the real-time class it polls ahead of a library thread of normal priority, and on
+// PulseAudio that was measured to spin and lose samples.
+bool on_sound_cards() {
+    return default_card(SND_PCM_STREAM_PLAYBACK) >= 0 && default_card(SND_PCM_STREAM_CAPTURE) >= 0;
+}
+
+// True when the calling thread may enter the real-time FIFO class (RLIMIT_RTPRIO,
+// CAP_SYS_NICE, a control group with real-time time to give): it tries, and goes back at once.
+bool may_use_realtime() {
     int policy = 0;
     sched_param found{};
     pthread_getschedparam(pthread_self(), &policy, &found);
     sched_param lowest_fifo{};
     lowest_fifo.sched_priority = 1;
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &lowest_fifo) == 0) {
-        pthread_setschedparam(pthread_self(), policy, &found);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &lowest_fifo) != 0) {
+        return false;
+    }
+    pthread_setschedparam(pthread_self(), policy, &found);
+    return true;
+}
+
+}  // namespace
+
+// PortAudio's ALSA host starts its callback thread in the real-time FIFO class when asked. It
+// is asked on sound cards, where the class is allowed: where it is not, starting the stream
+// can fail outright. Otherwise the audio thread stays in the normal class, without a word.
+// The calls exist for ALSA streams only.
+void platform_audio_stream_opened(PaStream* stream) {
+    if (stream == nullptr) {
+        return;
+    }
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(Pa_GetDefaultHostApi());
+    if (host != nullptr && host->type == paALSA && on_sound_cards() && may_use_realtime()) {
         PaAlsa_EnableRealtimeScheduling(stream, 1);
     }
 }
