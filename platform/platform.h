@@ -25,7 +25,7 @@ void platform_audio_calls_begin();
 void platform_audio_calls_end();
 
 // Between opening the stream and starting it: puts the audio thread in a real-time
-// scheduling class where the system allows it and the audio library can.
+// scheduling class on a sound card, where the system allows it and the audio library can.
 void platform_audio_stream_opened(PaStream* stream);
 
 // Ends a pass of the monitor loop that found no key. POSIX sleeps until a key arrives, the
