@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr std::chrono::milliseconds stop_bound{1000};
+
 // The clock string and the counts are read as the line is about to show them, the counts at
 // separate moments (samples that arrive between the reads are in later totals). The baseline
 // for the next line is read after the line. Returns the clock string the line shows.
@@ -44,6 +46,10 @@ int main() {
         const std::string key = poll_key();
         const uint64_t key_code = char_code(key, 1);
         if (key_code == 27 || key_code == 3) {
+            // The audio back end's stop can wait for ever on a sound server that has gone
+            // away; ESC ends the program all the same. A healthy stop takes tens of
+            // milliseconds.
+            bound_the_end(stop_bound);
             stream_stop(stream, &pa_result);
             end_program(0);
         }

@@ -1,9 +1,12 @@
 #include "app/startup.h"
 
+#include <atomic>
 #include <cfenv>
 #include <clocale>
 #include <cstdlib>
+#include <thread>
 
+#include "platform/exit_steps.h"
 #include "platform/platform.h"
 
 namespace {
@@ -16,7 +19,7 @@ int32_t startup_count = 0;
 // shutdown to run is the one that acts, however many start-ups there were (on Windows static
 // initialisation starts up before main does).
 void system_startup() {
-    std::atexit(system_shutdown);
+    add_exit_step(system_shutdown);
     if (startup_count++ != 0) {
         return;
     }
@@ -34,6 +37,31 @@ void system_shutdown() {
     // Every text the program keeps is released with its owner; there is nothing left here.
 }
 
+namespace {
+
+// Set by the thread that ends the process first, so that exit() and end_process_now() never
+// run at the same time.
+std::atomic<bool> ending{false};
+
+}  // namespace
+
 void end_program(int32_t status) {
+    if (ending.exchange(true)) {
+        for (;;) {  // the bound's thread is ending the process
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+    }
     std::exit(status);
+}
+
+void bound_the_end(std::chrono::milliseconds bound) {
+    std::thread([bound] {
+        std::this_thread::sleep_for(bound);
+        if (!ending.exchange(true)) {
+            end_process_now(0);
+        }
+        // exit() is running: the at-exit steps and the libraries' clean-up after them.
+        std::this_thread::sleep_for(bound);
+        platform_end_process_now(0);
+    }).detach();
 }

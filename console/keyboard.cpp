@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/handles.h"
+#include "platform/exit_steps.h"
 #include "platform/platform.h"
 
 key_ring key_queue{};
@@ -241,7 +242,7 @@ void install_ctrl_handler() {
         return;
     }
     handler_installed = true;
-    std::atexit(remove_ctrl_handler);
+    add_exit_step(remove_ctrl_handler);
     platform_install_ctrl_handler();
 }
 

@@ -18,9 +18,14 @@ using console_handle = int;  // a file descriptor
 // Process start-up, after the shared steps of system_startup.
 void platform_startup();
 
-// Around the audio library's start and stop sequences on the main thread: keeps the audio
-// back ends' diagnostics off the screen, and keeps the signals meant for the main thread out
-// of the threads the audio library creates.
+// Ends the process at once with status: no at-exit steps, no clean-up of the libraries
+// (loaded modules included), nothing that could wait on another thread.
+[[noreturn]] void platform_end_process_now(int status);
+
+// Around the audio library's start and stop sequences on the main thread: keeps the signals
+// meant for the main thread out of the threads the audio library creates. From the first
+// call on, the audio back ends' diagnostics stay off the screen for good, whichever thread
+// prints them.
 void platform_audio_calls_begin();
 void platform_audio_calls_end();
 

@@ -2,6 +2,8 @@
 // program: it calls the stream callback 8000 times a second from a thread of its own, answers
 // the CPU-load query with 0.0312, and appends the name of every call (the stream's arguments
 // with it) to the file named by DSPHOST_FAKE_PA_LOG, so that tests can see the calls in order.
+// With DSPHOST_FAKE_PA_STOP=never, Pa_StopStream never returns, as on a sound server that
+// went away.
 #include <portaudio.h>
 
 #include <atomic>
@@ -69,6 +71,12 @@ double Pa_GetStreamCpuLoad(PaStream*) {
 }
 
 PaError Pa_StopStream(PaStream*) {
+    if (const char* stop = std::getenv("DSPHOST_FAKE_PA_STOP"); stop && *stop == 'n') {
+        logged("Pa_StopStream");
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+    }
     running.store(false);
     stream_thread->join();
     return logged("Pa_StopStream");

@@ -255,3 +255,7 @@ void platform_remove_ctrl_handler() {
         sigaction(SIGTERM, &previous_termination, nullptr);
     }
 }
+
+void platform_end_process_now(int status) {
+    _exit(status);
+}

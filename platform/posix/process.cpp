@@ -12,7 +12,6 @@
 
 namespace {
 
-int saved_stderr = -1;
 sigset_t mask_before_audio_calls;
 
 // ALSA can also complain later, from the audio thread (an xrun while recovering, say);
@@ -36,10 +35,12 @@ void platform_startup() {
     pthread_sigmask(SIG_BLOCK, &terminal_stops, nullptr);
 }
 
-// The audio back ends behind PortAudio (ALSA, JACK) print their diagnostics on standard
-// error, about a hundred lines at initialisation on a machine without a sound card. The
-// status line is this program's only output, so standard error points at /dev/null while
-// the audio library works on the main thread, and is put back afterwards.
+// The audio back ends behind PortAudio (ALSA, JACK, the sound servers' client libraries)
+// print their diagnostics on standard error: about a hundred lines at initialisation on a
+// machine without a sound card, and from their own threads at any time while a stream
+// exists (a server that goes away, a loop on an error path that prints a line a turn). The
+// status line is this program's only output, so from the first audio call on, standard
+// error points at /dev/null for the rest of the process.
 //
 // The threads the audio library starts meanwhile inherit a mask that blocks the signals the
 // program handles, so that a Ctrl+Z, Ctrl+C or hang-up is always taken on the main thread.
@@ -47,7 +48,6 @@ void platform_audio_calls_begin() {
     const sigset_t async_signals = terminal_async_signals();
     pthread_sigmask(SIG_BLOCK, &async_signals, &mask_before_audio_calls);
     snd_lib_error_set_handler(silent_alsa_error);
-    saved_stderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd >= 0) {
         dup2(null_fd, STDERR_FILENO);
@@ -56,11 +56,6 @@ void platform_audio_calls_begin() {
 }
 
 void platform_audio_calls_end() {
-    if (saved_stderr >= 0) {
-        dup2(saved_stderr, STDERR_FILENO);
-        close(saved_stderr);
-        saved_stderr = -1;
-    }
     pthread_sigmask(SIG_SETMASK, &mask_before_audio_calls, nullptr);
 }
 

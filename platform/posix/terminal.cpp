@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/exit_steps.h"
+
 namespace {
 
 // Signals after which the process ends; the terminal is put back first.
@@ -173,7 +175,7 @@ bool terminal_prepare(int fd) {
     program_modes = terminal_program_modes(found);
     own_group = getpgrp();
     install_handlers();
-    std::atexit(terminal_restore);
+    add_exit_step(terminal_restore);
     // Started in the background, the terminal is left alone until the process is brought to
     // the foreground.
     foreground_seen = in_foreground();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/keyboard.h"
+#include "platform/exit_steps.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_headers.h"
 
@@ -222,7 +223,7 @@ void platform_open_handles(console_handle* input, console_handle* output) {
     if (*input != nullptr && GetConsoleMode(*input, &mode) != 0) {
         found_input_mode = mode;
         found_mode_input.store(*input);
-        std::atexit(put_back_input_mode);
+        add_exit_step(put_back_input_mode);
         SetConsoleMode(*input, (mode | ENABLE_PROCESSED_INPUT) & ~ENABLE_VIRTUAL_TERMINAL_INPUT);
     }
 }
@@ -284,4 +285,11 @@ void platform_install_ctrl_handler() {
 
 void platform_remove_ctrl_handler() {
     SetConsoleCtrlHandler(on_console_control, FALSE);
+}
+
+// Without the notifications of ExitProcess, so that no module's detach code can wait on an
+// audio driver's stuck thread.
+void platform_end_process_now(int status) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    _exit(status);  // not reached: the process ends in the call above
 }
