@@ -48,7 +48,8 @@ if [ "$mode" = install ]; then
     [ -z "$warnings" ] || fail "the manual page: $warnings"
     loads "$scratch/moved/bin/dsphost" "$effect/libmix_c.so" "$effect"
 else
-    mkdir "$scratch/src" && git -C "$source" ls-files -z -co --exclude-standard | # as they are
+    # The source files as they are (a deleted one left out); no stale packages meanwhile.
+    rm -rf "$build/deb" && mkdir "$scratch/src" && git -C "$source" ls-files -z -co --exclude-standard |
         tar -C "$source" --null -T - --ignore-failed-read -c 2>/dev/null | tar -C "$scratch/src" -x
     (cd "$scratch/src" && run dpkg-buildpackage -us -uc --check-command=lintian \
         --check-option=--fail-on=error,warning) >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
@@ -59,6 +60,6 @@ else
     diff <(sed -n '/^Permission/,$p' "$source/LICENSE") \
         <(sed -n 's/^ \.$//; s/^ //; /^Permission/,$p' "$scratch/root/usr/share/doc/dsphost/copyright") ||
         fail "the copyright file's licence differs from LICENSE"
-    rm -rf "$build/deb" && mkdir "$build/deb" && mv "$scratch"/dsphost*_* "$build/deb"
+    mkdir "$build/deb" && mv "$scratch"/dsphost*_* "$build/deb"
 fi
 echo "PASS: $mode"
