@@ -21,7 +21,8 @@ if(DSPHOST_TESTS)
                  COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${mode}
                          ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${CMAKE_INSTALL_LIBDIR}
                          ${PROJECT_VERSION} ${CMAKE_C_COMPILER})
-        # The package builds the program again: a high cost starts it first, beside the rest.
+        # The package builds the program again: a high cost starts it first, beside the rest;
+        # it builds at a lower priority (nice), so that the tests of real audio keep their pace.
         set_tests_properties(package.${name} PROPERTIES TIMEOUT 240 LABELS package COST 1000)
     endforeach()
 endif()

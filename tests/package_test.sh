@@ -51,7 +51,7 @@ else
     # The source files as they are (a deleted one left out); no stale packages meanwhile.
     rm -rf "$build/deb" && mkdir "$scratch/dsphost" && git -C "$source" ls-files -z -co --exclude-standard |
         tar -C "$source" --null -T - --ignore-failed-read -c 2>/dev/null | tar -C "$scratch/dsphost" -x
-    (cd "$scratch/dsphost" && run dpkg-buildpackage -us -uc --check-command=lintian \
+    (cd "$scratch/dsphost" && run nice dpkg-buildpackage -us -uc --check-command=lintian \
         --check-option=--fail-on=error,warning) >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
     run dpkg -x "$scratch/dsphost_${version}"_*.deb "$scratch/root"
     loads "$scratch/root/usr/bin/dsphost" "$scratch/root/usr/$libdir/dsphost/libmix_c.so"
