@@ -7,13 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-using PaStream = void;  // as the audio library declares it
+#include "platform/console_types.h"
 
-#ifdef _WIN32
-using console_handle = void*;  // a HANDLE
-#else
-using console_handle = int;  // a file descriptor
-#endif
+using PaStream = void;  // as the audio library declares it
 
 // Process start-up, after the shared steps of system_startup.
 void platform_startup();

@@ -202,45 +202,6 @@ void platform_monitor_wait() {
     unreadable_input = ready > 0 && pending_input_bytes(STDIN_FILENO) == 0;
 }
 
-// A terminal sends no layout: the US PC keyboard's characters, as the decoder names keys.
-uint16_t layout_character(uint16_t virtual_key) {
-    if ((virtual_key >= '0' && virtual_key <= '9') || (virtual_key >= 'A' && virtual_key <= 'Z')) {
-        return static_cast<uint8_t>(virtual_key);
-    }
-    if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9) {
-        return static_cast<uint8_t>('0' + virtual_key - VK_NUMPAD0);
-    }
-    for (const punctuation_key& key : punctuation_keys) {
-        if (key.virtual_key == virtual_key) {
-            return static_cast<uint8_t>(key.plain);
-        }
-    }
-    switch (virtual_key) {
-        case VK_BACK:
-            return 8;
-        case VK_TAB:
-            return 9;
-        case VK_RETURN:
-            return 13;
-        case VK_ESCAPE:
-            return 27;
-        case VK_SPACE:
-            return ' ';
-        case VK_MULTIPLY:
-            return '*';
-        case VK_ADD:
-            return '+';
-        case VK_SUBTRACT:
-            return '-';
-        case VK_DECIMAL:
-            return '.';
-        case VK_DIVIDE:
-            return '/';
-        default:
-            return 0;
-    }
-}
-
 void platform_install_ctrl_handler() {
     hangup_caught = catch_signal(SIGHUP, &previous_hangup);
     termination_caught = catch_signal(SIGTERM, &previous_termination);

@@ -1,6 +1,6 @@
 #include "platform/posix/key_decoder.h"
 
-#include <cstring>
+#include "platform/posix/us_keyboard.h"
 
 namespace {
 
@@ -32,51 +32,10 @@ struct key_press {
     uint32_t state;
 };
 
-// The printable keys of a US PC keyboard: runs of consecutive scan codes with the character
-// each gives without and with Shift.
-struct layout_run {
-    uint16_t first_scan_code;
-    const char* plain;
-    const char* shifted;
-};
-
-constexpr layout_run layout_runs[] = {
-    {2, "1234567890-=", "!@#$%^&*()_+"},
-    {16, "qwertyuiop[]", "QWERTYUIOP{}"},
-    {30, "asdfghjkl;'`", "ASDFGHJKL:\"~"},
-    {43, "\\zxcvbnm,./", "|ZXCVBNM<>?"},
-    {57, " ", " "},
-};
-
-uint16_t virtual_key_of_plain(char plain) {
-    if ((plain >= '0' && plain <= '9') || plain == ' ') {
-        return static_cast<uint16_t>(plain);
-    }
-    if (plain >= 'a' && plain <= 'z') {
-        return static_cast<uint16_t>(plain - 'a' + 'A');
-    }
-    for (const punctuation_key& key : punctuation_keys) {
-        if (key.plain == plain) {
-            return key.virtual_key;
-        }
-    }
-    return 0;
-}
-
 // The key that types the printable character c (0x20 to 0x7E) on the US layout.
 key_press printable_key(uint8_t c) {
-    for (const layout_run& run : layout_runs) {
-        const size_t length = std::strlen(run.plain);
-        for (size_t i = 0; i < length; ++i) {
-            const bool plain = run.plain[i] == static_cast<char>(c);
-            if (plain || run.shifted[i] == static_cast<char>(c)) {
-                const auto scan = static_cast<uint16_t>(run.first_scan_code + i);
-                const uint32_t state = plain ? 0 : SHIFT;
-                return {virtual_key_of_plain(run.plain[i]), scan, c, state};
-            }
-        }
-    }
-    return {0, 0, c, 0};
+    const us_key key = us_key_typing(c);
+    return {key.virtual_key, key.scan_code, c, key.shift ? SHIFT : 0};
 }
 
 // The key one byte outside any sequence stands for.

@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "console/key_event.h"
+#include "platform/console_types.h"
 
 // How long a lone ESC waits for the rest of a sequence before it counts as the Esc key.
 constexpr int64_t KEY_ESCAPE_DEADLINE_NS = 25'000'000;
