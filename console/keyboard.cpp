@@ -243,7 +243,7 @@ void install_ctrl_handler() {
     }
     handler_installed = true;
     add_exit_step(remove_ctrl_handler);
-    platform_install_ctrl_handler();
+    platform_install_ctrl_handler(console_ctrl_handler);
 }
 
 bool console_ctrl_handler(int event) {
@@ -270,7 +270,13 @@ void refill_key_queue() {
             push_key(CLOSE_KEY);
         }
     }
-    platform_read_key_records(input);
+    key_event records[KEY_RECORDS_PER_READ];
+    size_t count = 0;
+    while ((count = platform_read_key_records(input, records)) > 0) {
+        for (size_t i = 0; i < count; ++i) {
+            queue_key_record(records[i]);
+        }
+    }
 }
 
 std::string poll_key() {

@@ -35,6 +35,9 @@ void platform_startup() {
     pthread_sigmask(SIG_BLOCK, &terminal_stops, nullptr);
 }
 
+// main starts the process up: nothing runs before it.
+void platform_start_before_main(void (* /*startup*/)()) {}
+
 // The audio back ends behind PortAudio (ALSA, JACK, the sound servers' client libraries)
 // print their diagnostics on standard error: about a hundred lines at initialisation on a
 // machine without a sound card, and from their own threads at any time while a stream

@@ -2,17 +2,14 @@
 // and a monitor loop that does not wait.
 #include <float.h>
 
-#include "app/startup.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_headers.h"
 
-namespace {
-
-// Start-up runs before main, while the program's statics are initialised. main calls
-// system_startup again, which then only counts, with a shutdown of its own to match.
-[[maybe_unused]] const bool started_before_main = (system_startup(), true);
-
-}  // namespace
+// Windows prepares the process at static initialisation, as its run-time does its own state
+// before main, so that nothing of the program runs before the rounding and the locale are set.
+void platform_start_before_main(void (*startup)()) {
+    startup();
+}
 
 // Rounding to nearest; 64-bit precision where the processor has precision control (x86).
 // The x64 processor has none, and asking for it there would be an invalid parameter.
