@@ -179,7 +179,7 @@ void platform_monitor_wait() {
     const int64_t to_second = ns_to_next_second();
     int64_t wait_ns = to_second > final_wait_ns ? to_second - to_second / early_part : to_second;
     if (key_decoder_waiting(decoder)) {
-        const int64_t to_escape = decoder.last_byte_ns + KEY_ESCAPE_DEADLINE_NS - monotonic_ns();
+        const int64_t to_escape = key_decoder_deadline(decoder) - monotonic_ns();
         wait_ns = std::clamp<int64_t>(to_escape, 0, wait_ns);
     }
     const bool watch = keys_read && !unreadable_input;
