@@ -76,8 +76,8 @@ bool wait_writable(int fd) {
 }
 
 // A hang-up stands for the console being closed, a termination for log-off or shut-down:
-// the event goes to the handler (which queues the close key), then the signal takes its course and
-// the process ends, with the terminal put back.
+// the event goes to the handler, which queues the close key, then the signal takes its
+// course and the process ends, with the terminal put back.
 void on_control_signal(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
     if (control_ready.load(std::memory_order_acquire)) {
@@ -213,8 +213,4 @@ void platform_remove_ctrl_handler() {
     if (termination_caught) {
         sigaction(SIGTERM, &previous_termination, nullptr);
     }
-}
-
-void platform_end_process_now(int status) {
-    _exit(status);
 }

@@ -1,5 +1,5 @@
-// The process on a POSIX system: signals, standard error around the audio library, and the
-// audio thread's scheduling class.
+// The process on a POSIX system: signals, standard error around the audio library, the
+// audio thread's scheduling class, and the end without the libraries' clean-up.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <pa_linux_alsa.h>
@@ -37,6 +37,10 @@ void platform_startup() {
 
 // main starts the process up: nothing runs before it.
 void platform_start_before_main(void (* /*startup*/)()) {}
+
+void platform_end_process_now(int status) {
+    _exit(status);
+}
 
 // The audio back ends behind PortAudio (ALSA, JACK, the sound servers' client libraries)
 // print their diagnostics on standard error: about a hundred lines at initialisation on a

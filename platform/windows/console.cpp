@@ -2,7 +2,6 @@
 // character cells in the screen buffer (or handed unchanged to a redirected standard output),
 // key records read one at a time, and the console's control events.
 #include <atomic>
-#include <cstdlib>
 
 #include "platform/exit_steps.h"
 #include "platform/platform.h"
@@ -199,11 +198,11 @@ key_event to_key_event(const KEY_EVENT_RECORD& record) {
     return event;
 }
 
-// Close goes to the handler, which queues the close key; Windows then ends the process. Log-off and
-// shut-down never get here: a console program that loads user32.dll (this one does, for
-// MapVirtualKeyA) is not sent them, and Windows ends it without a word. A declined event (Ctrl+C,
-// Ctrl+Break) goes on to the default handling, which ends the process without the at-exit steps, so
-// the input mode is put back first.
+// Close goes to the handler, which queues the close key; Windows then ends the process.
+// Log-off and shut-down never get here: a console program that loads user32.dll (this one
+// does, for MapVirtualKeyA) is not sent them, and Windows ends it without a word. A declined
+// event (Ctrl+C, Ctrl+Break) goes on to the default handling, which ends the process without
+// the at-exit steps, so the input mode is put back first.
 BOOL WINAPI on_console_control(DWORD event) {
     if (control_handler.load()(static_cast<int>(event))) {
         return TRUE;
@@ -290,11 +289,4 @@ void platform_install_ctrl_handler(ctrl_handler handler) {
 
 void platform_remove_ctrl_handler() {
     SetConsoleCtrlHandler(on_console_control, FALSE);
-}
-
-// Without the notifications of ExitProcess, so that no module's detach code can wait on an
-// audio driver's stuck thread.
-void platform_end_process_now(int status) {
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
-    _exit(status);  // not reached: the process ends in the call above
 }
