@@ -286,6 +286,8 @@ std::string poll_key() {
     }
     const int32_t value = key_queue.slots[key_queue.read_position];
     key_queue.read_position = (key_queue.read_position + 1) % KEY_QUEUE_SLOTS;
+    // Again after the take, so that keys wait in the queue rather than in the console: what
+    // came in meanwhile is read now, behind this key, before the caller acts on it.
     refill_key_queue();
     if (value <= 255) {
         return std::string(1, static_cast<char>(value));
