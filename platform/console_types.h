@@ -1,15 +1,22 @@
 // What crosses the seam between the shared code and the platform, in a PC console's names and
 // values: the console handles, the key record with its state bits and the virtual keys the
-// program uses, and the console's control events. The Windows headers define the names;
-// elsewhere they are defined here, with the same values (a terminal's keys are decoded into
-// such records).
+// program uses, and the console's control events. The Windows headers define the names (this
+// is where the program includes them: without the parts it never uses and without the min
+// and max macros); elsewhere they are defined here, with the same values (a terminal's keys
+// are decoded into such records).
 #ifndef DSPHOST_PLATFORM_CONSOLE_TYPES_H
 #define DSPHOST_PLATFORM_CONSOLE_TYPES_H
 
 #include <cstdint>
 
 #ifdef _WIN32
-#include "platform/windows/windows_headers.h"
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 using console_handle = void*;  // a HANDLE
 #else

@@ -5,7 +5,6 @@
 
 #include "platform/exit_steps.h"
 #include "platform/platform.h"
-#include "platform/windows/windows_headers.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
-#include "platform/windows/windows_headers.h"
 
 // Windows prepares the process at static initialisation, as its run-time does its own state
 // before main, so that nothing of the program runs before the rounding and the locale are set.
