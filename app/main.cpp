@@ -45,6 +45,8 @@ int main() {
     for (;;) {
         const std::string key = poll_key();
         const uint64_t key_code = char_code(key, 1);
+        // 3 is Ctrl+C's character: a Ctrl+C that arrives as a key, not as the interrupt (an
+        // Alt + keypad entry of 3, say), ends the program in order as ESC does.
         if (key_code == 27 || key_code == 3) {
             // The audio back end's stop can wait for ever on a sound server that has gone
             // away; ESC ends the program all the same. A healthy stop takes tens of

@@ -13,6 +13,12 @@ namespace {
 
 int32_t startup_count = 0;
 
+// The platform may start the process up from static initialisation (Windows does). main calls
+// system_startup again, which then only counts, with a shutdown of its own to match.
+const struct start_before_main {
+    start_before_main() { platform_start_before_main(system_startup); }
+} started_before_main;
+
 }  // namespace
 
 // Every call counts, and every call registers the shutdown that matches it, so the last

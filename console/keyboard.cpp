@@ -243,7 +243,7 @@ void install_ctrl_handler() {
     }
     handler_installed = true;
     add_exit_step(remove_ctrl_handler);
-    platform_install_ctrl_handler();
+    platform_install_ctrl_handler(console_ctrl_handler);
 }
 
 bool console_ctrl_handler(int event) {
@@ -270,7 +270,13 @@ void refill_key_queue() {
             push_key(CLOSE_KEY);
         }
     }
-    platform_read_key_records(input);
+    key_event records[KEY_RECORDS_PER_READ];
+    size_t count = 0;
+    while ((count = platform_read_key_records(input, records)) > 0) {
+        for (size_t i = 0; i < count; ++i) {
+            queue_key_record(records[i]);
+        }
+    }
 }
 
 std::string poll_key() {
@@ -280,6 +286,8 @@ std::string poll_key() {
     }
     const int32_t value = key_queue.slots[key_queue.read_position];
     key_queue.read_position = (key_queue.read_position + 1) % KEY_QUEUE_SLOTS;
+    // Again after the take, so that keys wait in the queue rather than in the console: what
+    // came in meanwhile is read now, behind this key, before the caller acts on it.
     refill_key_queue();
     if (value <= 255) {
         return std::string(1, static_cast<char>(value));

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/key_event.h"
+#include "platform/console_types.h"
 
 // Key values: 0 to 255 a character; extended code * 256 + 255 an extended key; NO_KEY none.
 constexpr int32_t NO_KEY = -1;
@@ -36,16 +36,6 @@ extern uint32_t alt_keypad_value;
 // Ctrl and Alt entries of the grey keys.
 extern const uint16_t scan_code_table[89][4];
 extern const uint16_t enhanced_key_table[12][5];
-
-// Console control events (on a terminal, hang-up and termination signals stand for close and
-// shut-down).
-#ifndef _WIN32  // the Windows headers define them, with these values
-constexpr int CTRL_C_EVENT = 0;
-constexpr int CTRL_BREAK_EVENT = 1;
-constexpr int CTRL_CLOSE_EVENT = 2;
-constexpr int CTRL_LOGOFF_EVENT = 5;
-constexpr int CTRL_SHUTDOWN_EVENT = 6;
-#endif
 
 // Appends a key value; when the queue is full the oldest pending value is dropped.
 void push_key(int32_t value);

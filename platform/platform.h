@@ -7,16 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
-using PaStream = void;  // as the audio library declares it
+#include "platform/console_types.h"
 
-#ifdef _WIN32
-using console_handle = void*;  // a HANDLE
-#else
-using console_handle = int;  // a file descriptor
-#endif
+using PaStream = void;  // as the audio library declares it
 
 // Process start-up, after the shared steps of system_startup.
 void platform_startup();
+
+// Called from a static initialiser with the program's start-up: where the platform starts the
+// process up before main (Windows), it calls startup now; elsewhere main does, and this does
+// nothing.
+void platform_start_before_main(void (*startup)());
 
 // Ends the process at once with status: no at-exit steps, no clean-up of the libraries
 // (loaded modules included), nothing that could wait on another thread.
@@ -49,17 +50,24 @@ void platform_console_write(console_handle output, const char* bytes, size_t len
 // The console's line width for the print zones: its column count, 80 when it has none.
 int platform_line_width(console_handle output);
 
-// Moves every key record pending now into the key queue through queue_key_record. Never
-// waits.
-void platform_read_key_records(console_handle input);
+// The most key records one call of platform_read_key_records hands back.
+constexpr size_t KEY_RECORDS_PER_READ = 512;
+
+// Reads key records pending now into records (room for KEY_RECORDS_PER_READ) and returns how
+// many; 0 once nothing more is pending. Never waits.
+size_t platform_read_key_records(console_handle input, key_event* records);
 
 // The unshifted character the keyboard layout gives a virtual key, all 16 bits of it (beyond
 // one byte on some Windows layouts), 0 for keys without one.
 uint16_t layout_character(uint16_t virtual_key);
 
-// Installs and removes the platform's console control handler, which calls
-// console_ctrl_handler for close, log-off and shut-down (or the signals standing for them).
-void platform_install_ctrl_handler();
+// Handles a console control event (CTRL_CLOSE_EVENT, ...): true when handled, false to leave
+// it to the platform's default handling. Called from a signal handler or another thread.
+using ctrl_handler = bool (*)(int event);
+
+// Installs and removes the platform's console control handler, which hands every control event
+// (or the signals standing for close and shut-down) to handler.
+void platform_install_ctrl_handler(ctrl_handler handler);
 void platform_remove_ctrl_handler();
 
 #endif

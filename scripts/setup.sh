@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio pulseaudio-utils faketime valgrind sox
     python3
-    dpkg-dev groff-base man-db lintian
+    dpkg-dev debhelper lintian autopkgtest groff-base man-db
     locales-all
     g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
 )

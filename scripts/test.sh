@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs the whole test suite three times: optimised with
-# warnings as errors, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer; then the Windows build under wine, each fuzz target for a bounded time, and
-# clang-tidy.
+# warnings as errors (the Debian package built in it), under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer; then the Debian package installed and
+# its own test run (autopkgtest), the Windows build under wine, each fuzz target for a bounded
+# time, and clang-tidy.
 #   scripts/test.sh              everything
-#   scripts/test.sh default      only the named steps (default, asan, tsan, windows, fuzz, tidy)
+#   scripts/test.sh default      only the named steps (default, asan, tsan, deb, windows, fuzz,
+#                                tidy; deb takes the package that default built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 steps=("$@")
-if ((${#steps[@]} == 0)); then steps=(default asan tsan windows fuzz tidy); fi
+if ((${#steps[@]} == 0)); then steps=(default asan tsan deb windows fuzz tidy); fi
 
 jobs=$(nproc)
 failed=()
@@ -22,6 +24,7 @@ for step in "${steps[@]}"; do
                 cmake --build --preset "$step" -j "$jobs" &&
                 ctest --preset "$step" -j "$jobs" || failed+=("$step")
             ;;
+        deb) scripts/test-deb.sh || failed+=("$step") ;;
         windows) scripts/test-windows.sh || failed+=("$step") ;;
         fuzz) scripts/fuzz.sh "${DSPHOST_FUZZ_SECONDS:-20}" || failed+=("$step") ;;
         tidy) scripts/tidy.sh || failed+=("$step") ;;

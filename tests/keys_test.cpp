@@ -9,7 +9,7 @@
 
 #include "console/keyboard.h"
 #ifndef _WIN32
-#include "platform/posix/key_decoder.h"  // a terminal's bytes become key records
+#include "platform/posix/key_decoder.h"  // the terminal's own unit: bytes to key records
 #endif
 
 namespace {

@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cerrno>
 
-#include "console/keyboard.h"
 #include "platform/platform.h"
 #include "platform/posix/key_decoder.h"
 #include "platform/posix/terminal.h"
@@ -38,11 +37,13 @@ bool keys_read = false;
 // The last wait ended on a terminal with no bytes to read.
 bool unreadable_input = false;
 
-// Handling of SIGHUP and SIGTERM found at installation; published by `control_ready`.
+// Handling of SIGHUP and SIGTERM found at installation, and the handler the events go to;
+// published by `control_ready`.
 struct sigaction previous_hangup {};
 struct sigaction previous_termination {};
 bool hangup_caught = false;
 bool termination_caught = false;
+ctrl_handler control_handler = nullptr;
 std::atomic<bool> control_ready{false};
 
 int64_t monotonic_ns() {
@@ -63,12 +64,6 @@ int pending_input_bytes(int fd) {
     return ioctl(fd, FIONREAD, &pending) == 0 ? pending : 0;
 }
 
-void queue_events(const key_event* events, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        queue_key_record(events[i]);
-    }
-}
-
 // Waits until fd takes bytes again; false when it cannot be waited on.
 bool wait_writable(int fd) {
     pollfd entry{fd, POLLOUT, 0};
@@ -81,12 +76,12 @@ bool wait_writable(int fd) {
 }
 
 // A hang-up stands for the console being closed, a termination for log-off or shut-down:
-// the close key is queued, then the signal takes its course and the process ends, with the
-// terminal put back.
+// the event goes to the handler, which queues the close key, then the signal takes its
+// course and the process ends, with the terminal put back.
 void on_control_signal(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
     if (control_ready.load(std::memory_order_acquire)) {
-        console_ctrl_handler(sig == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
+        control_handler(sig == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT);
         terminal_pass_signal_on(sig, sig == SIGHUP ? previous_hangup : previous_termination, info,
                                 context);
     }
@@ -147,31 +142,33 @@ int platform_line_width(console_handle output) {
 
 // Reads only the bytes the terminal says are pending, so no read ever waits, whatever mode
 // the terminal is in (in line mode only whole lines count as pending). In the background the
-// terminal is not read at all.
-void platform_read_key_records(console_handle input) {
+// terminal is not read at all. Each byte gives at most KEY_DECODER_MAX_EVENTS records, so no
+// more bytes are read than the records' room left can take.
+size_t platform_read_key_records(console_handle input, key_event* records) {
     keys_read = input_is_terminal && terminal_follow_foreground();
     if (!keys_read) {
-        return;
+        return 0;
     }
-    key_event events[KEY_DECODER_MAX_EVENTS];
+    size_t count = 0;
     uint8_t bytes[64];
     int pending = 0;
-    while ((pending = pending_input_bytes(input)) > 0) {
-        const size_t wanted = static_cast<size_t>(pending) < sizeof bytes
-                                  ? static_cast<size_t>(pending)
-                                  : sizeof bytes;
+    while (count + KEY_DECODER_MAX_EVENTS <= KEY_RECORDS_PER_READ &&
+           (pending = pending_input_bytes(input)) > 0) {
+        const size_t wanted = std::min({static_cast<size_t>(pending), sizeof bytes,
+                                        (KEY_RECORDS_PER_READ - count) / KEY_DECODER_MAX_EVENTS});
         const ssize_t got = read(input, bytes, wanted);
         if (got <= 0) {
             break;
         }
         const int64_t now = monotonic_ns();
         for (ssize_t i = 0; i < got; ++i) {
-            queue_events(events, key_decoder_feed(decoder, bytes[i], now, events));
+            count += key_decoder_feed(decoder, bytes[i], now, records + count);
         }
     }
-    if (key_decoder_waiting(decoder)) {
-        queue_events(events, key_decoder_tick(decoder, monotonic_ns(), events));
+    if (count + KEY_DECODER_MAX_EVENTS <= KEY_RECORDS_PER_READ && key_decoder_waiting(decoder)) {
+        count += key_decoder_tick(decoder, monotonic_ns(), records + count);
     }
+    return count;
 }
 
 // Sleeps until the terminal has bytes to read, a lone ESC's wait ends, the wall clock's
@@ -182,7 +179,7 @@ void platform_monitor_wait() {
     const int64_t to_second = ns_to_next_second();
     int64_t wait_ns = to_second > final_wait_ns ? to_second - to_second / early_part : to_second;
     if (key_decoder_waiting(decoder)) {
-        const int64_t to_escape = decoder.last_byte_ns + KEY_ESCAPE_DEADLINE_NS - monotonic_ns();
+        const int64_t to_escape = key_decoder_deadline(decoder) - monotonic_ns();
         wait_ns = std::clamp<int64_t>(to_escape, 0, wait_ns);
     }
     const bool watch = keys_read && !unreadable_input;
@@ -202,46 +199,8 @@ void platform_monitor_wait() {
     unreadable_input = ready > 0 && pending_input_bytes(STDIN_FILENO) == 0;
 }
 
-// A terminal sends no layout: the US PC keyboard's characters, as the decoder names keys.
-uint16_t layout_character(uint16_t virtual_key) {
-    if ((virtual_key >= '0' && virtual_key <= '9') || (virtual_key >= 'A' && virtual_key <= 'Z')) {
-        return static_cast<uint8_t>(virtual_key);
-    }
-    if (virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD0 + 9) {
-        return static_cast<uint8_t>('0' + virtual_key - VK_NUMPAD0);
-    }
-    for (const punctuation_key& key : punctuation_keys) {
-        if (key.virtual_key == virtual_key) {
-            return static_cast<uint8_t>(key.plain);
-        }
-    }
-    switch (virtual_key) {
-        case VK_BACK:
-            return 8;
-        case VK_TAB:
-            return 9;
-        case VK_RETURN:
-            return 13;
-        case VK_ESCAPE:
-            return 27;
-        case VK_SPACE:
-            return ' ';
-        case VK_MULTIPLY:
-            return '*';
-        case VK_ADD:
-            return '+';
-        case VK_SUBTRACT:
-            return '-';
-        case VK_DECIMAL:
-            return '.';
-        case VK_DIVIDE:
-            return '/';
-        default:
-            return 0;
-    }
-}
-
-void platform_install_ctrl_handler() {
+void platform_install_ctrl_handler(ctrl_handler handler) {
+    control_handler = handler;
     hangup_caught = catch_signal(SIGHUP, &previous_hangup);
     termination_caught = catch_signal(SIGTERM, &previous_termination);
     control_ready.store(true, std::memory_order_release);
@@ -254,8 +213,4 @@ void platform_remove_ctrl_handler() {
     if (termination_caught) {
         sigaction(SIGTERM, &previous_termination, nullptr);
     }
-}
-
-void platform_end_process_now(int status) {
-    _exit(status);
 }

@@ -12,14 +12,18 @@
 // range) is consumed whole and gives no key.
 //
 // A lone ESC is the Esc key only once no continuation has arrived for KEY_ESCAPE_DEADLINE_NS;
-// key_decoder_tick delivers it, so the caller ticks on every poll while the decoder waits.
+// key_decoder_tick delivers it, so the caller ticks on every poll while the decoder waits, and
+// key_decoder_deadline says until when to wait.
+//
+// The state machine is here (key_decoder.cpp); what each byte and sequence is called, in
+// key_names.cpp, and the US keyboard's characters in us_keyboard.cpp.
 #ifndef DSPHOST_PLATFORM_POSIX_KEY_DECODER_H
 #define DSPHOST_PLATFORM_POSIX_KEY_DECODER_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "console/key_event.h"
+#include "platform/console_types.h"
 
 // How long a lone ESC waits for the rest of a sequence before it counts as the Esc key.
 constexpr int64_t KEY_ESCAPE_DEADLINE_NS = 25'000'000;
@@ -56,5 +60,9 @@ size_t key_decoder_tick(key_decoder& decoder, int64_t now_ns, key_event* events)
 
 // True while an unfinished sequence is held, that is while key_decoder_tick may still deliver.
 bool key_decoder_waiting(const key_decoder& decoder);
+
+// When key_decoder_tick settles the unfinished sequence, on the clock of now_ns; meaningful
+// while key_decoder_waiting.
+int64_t key_decoder_deadline(const key_decoder& decoder);
 
 #endif

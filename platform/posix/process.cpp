@@ -1,5 +1,5 @@
-// The process on a POSIX system: signals, standard error around the audio library, and the
-// audio thread's scheduling class.
+// The process on a POSIX system: signals, standard error around the audio library, the
+// audio thread's scheduling class, and the end without the libraries' clean-up.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <pa_linux_alsa.h>
@@ -35,6 +35,13 @@ void platform_startup() {
     pthread_sigmask(SIG_BLOCK, &terminal_stops, nullptr);
 }
 
+// main starts the process up: nothing runs before it.
+void platform_start_before_main(void (* /*startup*/)()) {}
+
+void platform_end_process_now(int status) {
+    _exit(status);
+}
+
 // The audio back ends behind PortAudio (ALSA, JACK, the sound servers' client libraries)
 // print their diagnostics on standard error: about a hundred lines at initialisation on a
 // machine without a sound card, and from their own threads at any time while a stream
@@ -61,18 +68,18 @@ void platform_audio_calls_end() {
 
 namespace {
 
-// The sound card behind ALSA's default device of this direction, -1 for none (a sound
-// server's plug-in, the null device). A device that cannot be opened a second time is one the
-// stream holds alone: a sound card.
-int default_card(snd_pcm_stream_t direction) {
+// True when ALSA's default device of this direction is a sound card: it names a card, or it
+// cannot be opened a second time, being held by the stream alone as only a card's device is.
+// A sound server's plug-in and the null device name none.
+bool default_is_sound_card(snd_pcm_stream_t direction) {
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, "default", direction, SND_PCM_NONBLOCK) < 0) {
-        return 0;
+        return true;  // held: a sound card
     }
     snd_pcm_info_t* info = nullptr;
-    int card = -1;
+    bool card = false;
     if (snd_pcm_info_malloc(&info) == 0 && snd_pcm_info(pcm, info) == 0) {
-        card = snd_pcm_info_get_card(info);
+        card = snd_pcm_info_get_card(info) >= 0;
     }
     snd_pcm_info_free(info);
     snd_pcm_close(pcm);
@@ -85,7 +92,8 @@ int default_card(snd_pcm_stream_t direction) {
 // them: in the real-time class it polls ahead of a library thread of normal priority, and on
 // PulseAudio that was measured to spin and lose samples.
 bool on_sound_cards() {
-    return default_card(SND_PCM_STREAM_PLAYBACK) >= 0 && default_card(SND_PCM_STREAM_CAPTURE) >= 0;
+    return default_is_sound_card(SND_PCM_STREAM_PLAYBACK) &&
+           default_is_sound_card(SND_PCM_STREAM_CAPTURE);
 }
 
 // True when the calling thread may enter the real-time FIFO class (RLIMIT_RTPRIO,

@@ -2,12 +2,9 @@
 // character cells in the screen buffer (or handed unchanged to a redirected standard output),
 // key records read one at a time, and the console's control events.
 #include <atomic>
-#include <cstdlib>
 
-#include "console/keyboard.h"
 #include "platform/exit_steps.h"
 #include "platform/platform.h"
-#include "platform/windows/windows_headers.h"
 
 namespace {
 
@@ -27,6 +24,9 @@ COORD last_cursor{0, 0};
 // the mode, for the control handler's thread.
 DWORD found_input_mode = 0;
 std::atomic<HANDLE> found_mode_input{nullptr};
+
+// Where the control events go; set before the handler is installed.
+std::atomic<ctrl_handler> control_handler{nullptr};
 
 void put_back_input_mode() {
     const HANDLE input = found_mode_input.load();
@@ -197,13 +197,13 @@ key_event to_key_event(const KEY_EVENT_RECORD& record) {
     return event;
 }
 
-// Close queues the close key; Windows then ends the process. Log-off and shut-down never get
-// here: a console program that loads user32.dll (this one does, for MapVirtualKeyA) is not
-// sent them, and Windows ends it without a word. A declined event (Ctrl+C, Ctrl+Break) goes
-// on to the default handling, which ends the process without the at-exit steps, so the input
-// mode is put back first.
+// Close goes to the handler, which queues the close key; Windows then ends the process.
+// Log-off and shut-down never get here: a console program that loads user32.dll (this one
+// does, for MapVirtualKeyA) is not sent them, and Windows ends it without a word. A declined
+// event (Ctrl+C, Ctrl+Break) goes on to the default handling, which ends the process without
+// the at-exit steps, so the input mode is put back first.
 BOOL WINAPI on_console_control(DWORD event) {
-    if (console_ctrl_handler(static_cast<int>(event))) {
+    if (control_handler.load()(static_cast<int>(event))) {
         return TRUE;
     }
     put_back_input_mode();
@@ -251,26 +251,28 @@ int platform_line_width(console_handle output) {
 // console (started with start /b) can take the record between the peek and the read, and the
 // read then waits for the next record. The read that cannot wait, ReadConsoleInputExA with
 // CONSOLE_READ_NOWAIT, is not in Windows' import libraries, is documented from Windows 7 on
-// only and is a stub in wine, so it is not used. Key records go to the key queue; mouse,
+// only and is a stub in wine, so it is not used. Key records are handed back; mouse,
 // window-size, menu and focus records are dropped. A failed peek (input is not a console)
 // ends it at once.
-void platform_read_key_records(console_handle input) {
-    for (;;) {
+size_t platform_read_key_records(console_handle input, key_event* records) {
+    size_t count = 0;
+    while (count < KEY_RECORDS_PER_READ) {
         INPUT_RECORD record{};
-        DWORD count = 0;
-        if (PeekConsoleInputA(input, &record, 1, &count) == 0 || count == 0) {
-            return;
+        DWORD got = 0;
+        if (PeekConsoleInputA(input, &record, 1, &got) == 0 || got == 0) {
+            break;
         }
-        count = 0;
-        // A read that removed nothing leaves the record in the console: translating it now
-        // would count it twice, so the refill ends without it.
-        if (ReadConsoleInputA(input, &record, 1, &count) == 0 || count == 0) {
-            return;
+        got = 0;
+        // A read that removed nothing leaves the record in the console: taking it now would
+        // count it twice, so the read ends without it.
+        if (ReadConsoleInputA(input, &record, 1, &got) == 0 || got == 0) {
+            break;
         }
         if (record.EventType == KEY_EVENT) {
-            queue_key_record(to_key_event(record.Event.KeyEvent));
+            records[count++] = to_key_event(record.Event.KeyEvent);
         }
     }
+    return count;
 }
 
 // The character sits in the low 16 bits, as a UTF-16 unit on layouts beyond one byte (a
@@ -279,17 +281,11 @@ uint16_t layout_character(uint16_t virtual_key) {
     return static_cast<uint16_t>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_CHAR) & 0xFFFF);
 }
 
-void platform_install_ctrl_handler() {
+void platform_install_ctrl_handler(ctrl_handler handler) {
+    control_handler.store(handler);
     SetConsoleCtrlHandler(on_console_control, TRUE);
 }
 
 void platform_remove_ctrl_handler() {
     SetConsoleCtrlHandler(on_console_control, FALSE);
-}
-
-// Without the notifications of ExitProcess, so that no module's detach code can wait on an
-// audio driver's stuck thread.
-void platform_end_process_now(int status) {
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
-    _exit(status);  // not reached: the process ends in the call above
 }

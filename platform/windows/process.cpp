@@ -1,18 +1,23 @@
 // The process on Windows: start-up from static initialisation, the floating-point control,
-// and a monitor loop that does not wait.
+// a monitor loop that does not wait, and the end without the libraries' clean-up.
 #include <float.h>
 
-#include "app/startup.h"
+#include <cstdlib>
+
 #include "platform/platform.h"
-#include "platform/windows/windows_headers.h"
 
-namespace {
+// Windows prepares the process at static initialisation, as its run-time does its own state
+// before main, so that nothing of the program runs before the rounding and the locale are set.
+void platform_start_before_main(void (*startup)()) {
+    startup();
+}
 
-// Start-up runs before main, while the program's statics are initialised. main calls
-// system_startup again, which then only counts, with a shutdown of its own to match.
-[[maybe_unused]] const bool started_before_main = (system_startup(), true);
-
-}  // namespace
+// Without the notifications of ExitProcess, so that no module's detach code can wait on an
+// audio driver's stuck thread.
+void platform_end_process_now(int status) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    _exit(status);  // not reached: the process ends in the call above
+}
 
 // Rounding to nearest; 64-bit precision where the processor has precision control (x86).
 // The x64 processor has none, and asking for it there would be an invalid parameter.

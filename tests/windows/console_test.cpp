@@ -7,8 +7,7 @@
 #include <string>
 
 #include "console/keyboard.h"
-#include "platform/platform.h"
-#include "platform/windows/windows_headers.h"
+#include "platform/platform.h"  // the console services, with the Windows headers
 
 namespace {
 

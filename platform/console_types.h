@@ -1,17 +1,28 @@
-// Key events shaped like a PC console's key records, with the console's names and values:
-// the state bits, the virtual keys the program uses, and the punctuation keys of a US PC
-// keyboard. Key events come from the platform (console records, or a terminal's bytes
-// decoded); the key translation turns them into key values.
-#ifndef DSPHOST_CONSOLE_KEY_EVENT_H
-#define DSPHOST_CONSOLE_KEY_EVENT_H
+// What crosses the seam between the shared code and the platform, in a PC console's names and
+// values: the console handles, the key record with its state bits and the virtual keys the
+// program uses, and the console's control events. The Windows headers define the names (this
+// is where the program includes them: without the parts it never uses and without the min
+// and max macros); elsewhere they are defined here, with the same values (a terminal's keys
+// are decoded into such records).
+#ifndef DSPHOST_PLATFORM_CONSOLE_TYPES_H
+#define DSPHOST_PLATFORM_CONSOLE_TYPES_H
 
 #include <cstdint>
 
 #ifdef _WIN32
-// The Windows headers define the state bits and the virtual keys, with these values.
-#include "platform/windows/windows_headers.h"
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+using console_handle = void*;  // a HANDLE
 #else
-// Bits of key_event::control_state, with the console's values.
+using console_handle = int;  // a file descriptor
+
+// Bits of key_event::control_state.
 constexpr uint32_t RIGHT_ALT_PRESSED = 0x0001;
 constexpr uint32_t LEFT_ALT_PRESSED = 0x0002;
 constexpr uint32_t RIGHT_CTRL_PRESSED = 0x0004;
@@ -19,7 +30,7 @@ constexpr uint32_t LEFT_CTRL_PRESSED = 0x0008;
 constexpr uint32_t SHIFT_PRESSED = 0x0010;
 constexpr uint32_t ENHANCED_KEY = 0x0100;
 
-// Virtual keys the decoder and the key translation use (console values).
+// Virtual keys the decoder and the key translation use.
 constexpr uint16_t VK_BACK = 0x08;
 constexpr uint16_t VK_TAB = 0x09;
 constexpr uint16_t VK_CLEAR = 0x0C;
@@ -57,30 +68,25 @@ constexpr uint16_t VK_OEM_4 = 0xDB;       // [ {
 constexpr uint16_t VK_OEM_5 = 0xDC;       // \ |
 constexpr uint16_t VK_OEM_6 = 0xDD;       // ] }
 constexpr uint16_t VK_OEM_7 = 0xDE;       // ' "
+
+// Console control events; on a terminal, hang-up and termination signals stand for close and
+// shut-down.
+constexpr int CTRL_C_EVENT = 0;
+constexpr int CTRL_BREAK_EVENT = 1;
+constexpr int CTRL_CLOSE_EVENT = 2;
+constexpr int CTRL_LOGOFF_EVENT = 5;
+constexpr int CTRL_SHUTDOWN_EVENT = 6;
 #endif
 
-// The punctuation keys of a US PC keyboard: the virtual key and the character it types
-// without Shift. The decoder names keys by it, and the key translation's layout lookup
-// reads it back.
-struct punctuation_key {
-    uint16_t virtual_key;
-    char plain;
-};
-
-constexpr punctuation_key punctuation_keys[] = {
-    {VK_OEM_1, ';'},      {VK_OEM_PLUS, '='}, {VK_OEM_COMMA, ','}, {VK_OEM_MINUS, '-'},
-    {VK_OEM_PERIOD, '.'}, {VK_OEM_2, '/'},    {VK_OEM_3, '`'},     {VK_OEM_4, '['},
-    {VK_OEM_5, '\\'},     {VK_OEM_6, ']'},    {VK_OEM_7, '\''},
-};
-
-// One key record.
+// One key record: the platform reads them (console records, or a terminal's bytes decoded),
+// the key translation turns them into key values.
 struct key_event {
-    bool key_down = false;
-    uint16_t repeat_count = 0;
-    uint16_t virtual_key = 0;
-    uint16_t scan_code = 0;
-    uint8_t character = 0;  // the character the key reports, 0 for none
-    uint32_t control_state = 0;
+    bool key_down;
+    uint16_t repeat_count;
+    uint16_t virtual_key;
+    uint16_t scan_code;
+    uint8_t character;  // the character the key reports, 0 for none
+    uint32_t control_state;
 };
 
 #endif
