@@ -51,7 +51,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/effects.
 # machine-readable format (the MIT licence of LICENSE is "Expat" there), and debian/changelog,
 # whose newest entry is this version.
 file(STRINGS ${PROJECT_SOURCE_DIR}/debian/changelog dsphost_entry LIMIT_COUNT 1)
-if(NOT dsphost_entry MATCHES "^dsphost \\(${PROJECT_VERSION}\\) ")
+if(NOT dsphost_entry MATCHES "^dsphost \\(${PROJECT_VERSION}-[0-9]+\\) ")
     message(FATAL_ERROR "debian/changelog begins with '${dsphost_entry}', not version ${PROJECT_VERSION}")
 endif()
 if(DSPHOST_INSTALL_NOTICES)

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-tidy clang-format
-    portaudio19-dev libasound2-dev libasound2-plugins
+    libasound2-dev libasound2-plugins patch
     libgtest-dev libgmock-dev libbenchmark-dev
     pulseaudio pulseaudio-utils faketime valgrind sox
     python3
@@ -28,22 +28,21 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The Windows build compiles PortAudio 19.6.0 from source: the release tarball as Debian's
-# portaudio19 source package ships it, fetched once into the cache with a private apt
-# configuration (the system's own stays untouched), from the archive this machine uses.
-cache="$HOME/.cache/dsphost"
-if [ ! -f "$cache/portaudio19_19.6.0.orig.tar.gz" ]; then
-    d="$cache/apt"
-    mkdir -p "$d/lists/partial" "$d/cache/archives/partial"
+# Every build compiles PortAudio 19.7.0 from its release tarball (cmake/portaudio.cmake), as
+# Debian's portaudio19 source package ships it unchanged, fetched once into the cache from the
+# archive this machine's apt already uses, and checked by its SHA-256.
+fetch_portaudio() {
+    local cache="$HOME/.cache/dsphost" name=portaudio19_19.7.0.orig.tar.gz uri
+    local sha256=5af29ba58bbdbb7bbcefaaecc77ec8fc413f0db6f4c4e286c40c3e1b83174fa0
+    [ -f "$cache/$name" ] && return 0
     uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
     if [ -z "$uri" ]; then
         uri=$(awk '$1 == "deb" && $2 ~ /^http/ {print $2; exit}' /etc/apt/sources.list)
     fi
-    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: %s\n' \
-        "$uri" /usr/share/keyrings/debian-archive-keyring.gpg >"$d/src.sources"
-    apt_private=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$d"
-        -o "Dir::State::Lists=$d/lists" -o "Dir::Cache=$d/cache")
-    if [ "$(id -u)" -eq 0 ]; then apt_private+=(-o APT::Sandbox::User=root); fi
-    apt-get "${apt_private[@]}" update -qq
-    (cd "$cache" && apt-get "${apt_private[@]}" source --download-only -qq portaudio19)
-fi
+    mkdir -p "$cache"
+    local as_root=()
+    if [ "$(id -u)" -eq 0 ]; then as_root=(-o APT::Sandbox::User=root); fi
+    /usr/lib/apt/apt-helper "${as_root[@]}" -qq download-file "${uri%/}/pool/main/p/portaudio19/$name" \
+        "$cache/$name.part" "SHA256:$sha256" && mv "$cache/$name.part" "$cache/$name"
+}
+fetch_portaudio

@@ -6,8 +6,8 @@
 #   the installed header and pkg-config file and filters as the guide says; the host finds
 #   its own library wherever the tree is moved, and the user's library first on
 #   LD_LIBRARY_PATH before it.
-# deb: dpkg-buildpackage builds the source and binary packages from a copy of the source
-#   files as they are; lintian reports no error and no warning on them; the copyright file carries the
+# deb: scripts/build-deb.sh builds the source and binary packages from the source files as
+#   they are, lintian reporting no error and no warning on them; the copyright file carries the
 #   licence; the unpacked host finds its library. The packages are kept in <build dir>/deb
 #   (scripts/test-deb.sh installs and tests them).
 set -euo pipefail
@@ -48,12 +48,10 @@ if [ "$mode" = install ]; then
     [ -z "$warnings" ] || fail "the manual page: $warnings"
     loads "$scratch/moved/bin/dsphost" "$effect/libmix_c.so" "$effect"
 else
-    # The source files as they are (a deleted one left out); no stale packages meanwhile.
-    rm -rf "$build/deb" && mkdir "$scratch/dsphost" && git -C "$source" ls-files -z -co --exclude-standard |
-        tar -C "$source" --null -T - --ignore-failed-read -c 2>/dev/null | tar -C "$scratch/dsphost" -x
-    (cd "$scratch/dsphost" && run nice dpkg-buildpackage -us -uc --check-command=lintian \
-        --check-option=--fail-on=error,warning) >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
-    run dpkg -x "$scratch/dsphost_${version}"_*.deb "$scratch/root"
+    # No stale packages meanwhile.
+    rm -rf "$build/deb"
+    run nice "$source/scripts/build-deb.sh" "$scratch" >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
+    run dpkg -x "$scratch/dsphost_${version}"-*_*.deb "$scratch/root"
     loads "$scratch/root/usr/bin/dsphost" "$scratch/root/usr/$libdir/dsphost/libmix_c.so"
     grep -qx 'prefix=/usr' "$scratch/root/usr/$libdir/pkgconfig/dsphost-effect.pc" || fail "prefix"
     # The copyright file's licence is LICENSE's text, in the machine-readable layout.
