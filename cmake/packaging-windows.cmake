@@ -1,5 +1,6 @@
 # The Windows package: a zip (cpack -G ZIP) holding dsphost.exe and mix_c.dll side by side,
-# the licence, whose notice goes with every copy, the README, the effect guide and the effect
+# the licences (ours and that of PortAudio, built into dsphost.exe), whose notices go with
+# every copy, the README, the effect guide and the effect
 # header (include/dsphost/dsp_library.h). The host imports mix_c.dll from its own folder
 # first, so a user's effect replaces ours by taking its place there.
 install(TARGETS dsphost RUNTIME DESTINATION .)
@@ -7,6 +8,9 @@ install(TARGETS mix_c RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
               ${PROJECT_SOURCE_DIR}/doc/effects.md DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/audio/dsp_library.h DESTINATION include/dsphost)
+if(DSPHOST_PORTAUDIO_LICENSE)
+    install(FILES ${DSPHOST_PORTAUDIO_LICENSE} DESTINATION . RENAME PORTAUDIO-LICENSE.txt)
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME dsphost)

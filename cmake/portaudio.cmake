@@ -88,6 +88,8 @@ ExternalProject_Add(portaudio_source
     LOG_CONFIGURE ON LOG_BUILD ON LOG_OUTPUT_ON_FAILURE ON)
 ExternalProject_Get_Property(portaudio_source SOURCE_DIR)
 file(MAKE_DIRECTORY ${SOURCE_DIR}/include)
+# Its notice goes with every copy of the program (the Windows zip; debian/copyright).
+set(DSPHOST_PORTAUDIO_LICENSE ${SOURCE_DIR}/LICENSE.txt)
 
 add_library(dsphost_portaudio_static STATIC IMPORTED GLOBAL)
 set_target_properties(dsphost_portaudio_static PROPERTIES
