@@ -1,20 +1,71 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing dsphost needs on Debian 12, if missing.
+# Installs what dsphost needs on Debian 12, if missing, for the purposes named:
+#   scripts/setup.sh run       building and running the program (scripts/run.sh; the Install
+#                              commands of doc/hacking.md need no more)
+#   scripts/setup.sh try       that, and a private sound server and sox (scripts/try.sh)
+#   scripts/setup.sh test      that, and the test kit: GoogleTest, Google Benchmark, clang and
+#                              its tools, the Debian packaging tools (scripts/test.sh's Linux steps)
+#   scripts/setup.sh windows   the Windows cross-build kit (mingw-w64, wine, GoogleTest's
+#                              sources) and PortAudio's source (scripts/test-windows.sh)
+#   scripts/setup.sh all       every purpose
+# It says in one line what it installs before it asks for root (sudo, unless run as root).
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev pkg-config clang-tidy clang-format
-    portaudio19-dev libasound2-dev libasound2-plugins
+run=(cmake ninja-build g++ pkg-config portaudio19-dev libasound2-dev libasound2-plugins)
+try=("${run[@]}" pulseaudio pulseaudio-utils sox python3)
+test=("${try[@]}"
+    clang libclang-rt-14-dev clang-tidy clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
-    pulseaudio pulseaudio-utils faketime valgrind sox
-    python3
+    faketime valgrind
     dpkg-dev debhelper lintian autopkgtest groff-base man-db
-    locales-all
-    g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest
-)
+    locales-all)
+windows=(cmake ninja-build python3 pulseaudio pulseaudio-utils libasound2-plugins
+    g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest)
+
+# PortAudio's release tarball, as Debian's portaudio19 source package ships it (the Windows
+# build compiles it), fetched once into the cache with a private apt configuration (the
+# system's own stays untouched), from the archive this machine uses.
+fetch_portaudio_source() {
+    local cache="$HOME/.cache/dsphost"
+    if [ -f "$cache/portaudio19_19.6.0.orig.tar.gz" ]; then return; fi
+    echo "setup.sh: fetching PortAudio's source into $cache"
+    local d="$cache/apt" uri
+    mkdir -p "$d/lists/partial" "$d/cache/archives/partial"
+    uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    if [ -z "$uri" ]; then
+        uri=$(awk '$1 == "deb" && $2 ~ /^http/ {print $2; exit}' /etc/apt/sources.list)
+    fi
+    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: %s\n' \
+        "$uri" /usr/share/keyrings/debian-archive-keyring.gpg >"$d/src.sources"
+    local apt_private=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$d"
+        -o "Dir::State::Lists=$d/lists" -o "Dir::Cache=$d/cache")
+    if [ "$(id -u)" -eq 0 ]; then apt_private+=(-o APT::Sandbox::User=root); fi
+    apt-get "${apt_private[@]}" update -qq
+    (cd "$cache" && apt-get "${apt_private[@]}" source --download-only -qq portaudio19)
+}
+
+purposes=("$@")
+if ((${#purposes[@]} == 0)); then
+    echo "usage: scripts/setup.sh run|try|test|windows|all ..." >&2
+    exit 2
+fi
+packages=()
+for purpose in "${purposes[@]}"; do
+    case "$purpose" in
+        run) packages+=("${run[@]}") ;;
+        try) packages+=("${try[@]}") ;;
+        test) packages+=("${test[@]}") ;;
+        windows) packages+=("${windows[@]}") ;;
+        all) packages+=("${test[@]}" "${windows[@]}") ;;
+        *)
+            echo "setup.sh: unknown purpose: $purpose (run, try, test, windows, all)" >&2
+            exit 2
+            ;;
+    esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi
@@ -23,27 +74,10 @@ done
 if ((${#missing[@]})); then
     sudo=""
     if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    echo "Installing: ${missing[*]}"
+    echo "setup.sh ${purposes[*]}: installing with apt-get${sudo:+ (through sudo)}: ${missing[*]} (and what they depend on)"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The Windows build compiles PortAudio 19.6.0 from source: the release tarball as Debian's
-# portaudio19 source package ships it, fetched once into the cache with a private apt
-# configuration (the system's own stays untouched), from the archive this machine uses.
-cache="$HOME/.cache/dsphost"
-if [ ! -f "$cache/portaudio19_19.6.0.orig.tar.gz" ]; then
-    d="$cache/apt"
-    mkdir -p "$d/lists/partial" "$d/cache/archives/partial"
-    uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-    if [ -z "$uri" ]; then
-        uri=$(awk '$1 == "deb" && $2 ~ /^http/ {print $2; exit}' /etc/apt/sources.list)
-    fi
-    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: %s\n' \
-        "$uri" /usr/share/keyrings/debian-archive-keyring.gpg >"$d/src.sources"
-    apt_private=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$d"
-        -o "Dir::State::Lists=$d/lists" -o "Dir::Cache=$d/cache")
-    if [ "$(id -u)" -eq 0 ]; then apt_private+=(-o APT::Sandbox::User=root); fi
-    apt-get "${apt_private[@]}" update -qq
-    (cd "$cache" && apt-get "${apt_private[@]}" source --download-only -qq portaudio19)
-fi
+# Every purpose includes a build of dsphost (run, or windows), and PortAudio's source with it.
+fetch_portaudio_source

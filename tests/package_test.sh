@@ -48,9 +48,21 @@ if [ "$mode" = install ]; then
     [ -z "$warnings" ] || fail "the manual page: $warnings"
     loads "$scratch/moved/bin/dsphost" "$effect/libmix_c.so" "$effect"
 else
-    # The source files as they are (a deleted one left out); no stale packages meanwhile.
-    rm -rf "$build/deb" && mkdir "$scratch/dsphost" && git -C "$source" ls-files -z -co --exclude-standard |
-        tar -C "$source" --null -T - --ignore-failed-read -c 2>/dev/null | tar -C "$scratch/dsphost" -x
+    # The source files as they are, in a checkout or any other copy of the tree (no git
+    # needed): every file but version control's and those .gitignore names (build folders,
+    # debhelper's leftovers, try.sh's output); no stale packages meanwhile.
+    skip=(-name .git)
+    while read -r pattern; do
+        pattern=${pattern%/}
+        case "$pattern" in
+            "" | "#"*) ;;
+            /*) skip+=(-o -path ".$pattern") ;;
+            *) skip+=(-o -name "$pattern") ;;
+        esac
+    done <"$source/.gitignore"
+    rm -rf "$build/deb" && mkdir "$scratch/dsphost" &&
+        (cd "$source" && find . \( "${skip[@]}" \) -prune -o \( -type f -o -type l \) -print0) |
+        tar -C "$source" --null -T - -c | tar -C "$scratch/dsphost" -x
     (cd "$scratch/dsphost" && run nice dpkg-buildpackage -us -uc --check-command=lintian \
         --check-option=--fail-on=error,warning) >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
     run dpkg -x "$scratch/dsphost_${version}"_*.deb "$scratch/root"
