@@ -15,7 +15,7 @@ steps=("$@")
 if ((${#steps[@]} == 0)); then steps=(default asan tsan deb windows fuzz tidy); fi
 kit="" windows_kit=""
 for step in "${steps[@]}"; do
-    if [ "$step" = windows ]; then windows_kit=windows; else kit=test; fi
+    if [ "$step" = windows ]; then windows_kit=windows; else kit="test"; fi
 done
 # shellcheck disable=SC2086 # one word each, or none
 scripts/setup.sh $kit $windows_kit
