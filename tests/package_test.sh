@@ -52,16 +52,10 @@ else
     # needed): every file but version control's and those .gitignore names (build folders,
     # debhelper's leftovers, try.sh's output); no stale packages meanwhile.
     skip=(-name .git)
-    while read -r pattern; do
-        pattern=${pattern%/}
-        case "$pattern" in
-            "" | "#"*) ;;
-            /*) skip+=(-o -path ".$pattern") ;;
-            *) skip+=(-o -name "$pattern") ;;
-        esac
+    while read -r p; do
+        case "${p%/}" in "" | "#"*) ;; /*) skip+=(-o -path ".${p%/}") ;; *) skip+=(-o -name "${p%/}") ;; esac
     done <"$source/.gitignore"
-    rm -rf "$build/deb" && mkdir "$scratch/dsphost" &&
-        (cd "$source" && find . \( "${skip[@]}" \) -prune -o \( -type f -o -type l \) -print0) |
+    rm -rf "$build/deb" && mkdir "$scratch/dsphost" && (cd "$source" && find . \( "${skip[@]}" \) -prune -o ! -type d -print0) |
         tar -C "$source" --null -T - -c | tar -C "$scratch/dsphost" -x
     (cd "$scratch/dsphost" && run nice dpkg-buildpackage -us -uc --check-command=lintian \
         --check-option=--fail-on=error,warning) >"$scratch/log" 2>&1 || fail "$(tail -30 "$scratch/log")"
