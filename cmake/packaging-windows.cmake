@@ -1,7 +1,8 @@
 # The Windows package: a zip (cpack -G ZIP) holding dsphost.exe and mix_c.dll side by side,
 # the licence, whose notice goes with every copy, the Windows README (doc/windows.md, as
-# README.md), the effect guide and the effect header (include/dsphost/dsp_library.h). The host imports mix_c.dll from its own folder
-# first, so a user's effect replaces ours by taking its place there.
+# README.md), the effect guide and the effect header (include/dsphost/dsp_library.h). The
+# host imports mix_c.dll from its own folder first, so a user's effect replaces ours by
+# taking its place there.
 install(TARGETS dsphost RUNTIME DESTINATION .)
 install(TARGETS mix_c RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/doc/effects.md DESTINATION .)
