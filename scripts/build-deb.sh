@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds dsphost's Debian source and binary packages from this tree as it is (files that git
-# ignores left out) into OUTDIR, without the network: format 3.0 (quilt), the upstream tarball
+# Builds dsphost's Debian source and binary packages from this tree as it is (files that
+# .gitignore names left out) into OUTDIR, without the network: format 3.0 (quilt), the upstream tarball
 # made from the tree and PortAudio's release, unchanged, as its portaudio component; lintian
 # checks both and fails the build on any error or warning. Needs the build dependencies
 # (debian/control), dpkg-dev, debhelper, lintian, and the release in ~/.cache/dsphost
@@ -14,15 +14,16 @@ portaudio=${DSPHOST_PORTAUDIO_SOURCE:-$HOME/.cache/dsphost/portaudio19_19.7.0.or
 work=$(mktemp -d "$out/build-deb.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# The tree's files: what git tracks or would track, or, outside a checkout, all but the build
-# folders of the presets.
+# The tree's files, in a checkout or any other copy of it (no git needed): every file but
+# version control's and those .gitignore names (build folders, debhelper's leftovers, try.sh's
+# output).
+skip=(-name .git)
+while read -r p; do
+    case "${p%/}" in "" | "#"*) ;; /*) skip+=(-o -path ".${p%/}") ;; *) skip+=(-o -name "${p%/}") ;; esac
+done <"$src/.gitignore"
 mkdir "$work/dsphost"
-if git -C "$src" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-    git -C "$src" ls-files -z -co --exclude-standard
-else
-    (cd "$src" && find . \( -name .git -o -path './build' -o -path './build-*' \) -prune -o \
-        -type f -print0)
-fi | tar -C "$src" --null -T - --ignore-failed-read -c 2>/dev/null | tar -C "$work/dsphost" -x
+(cd "$src" && find . \( "${skip[@]}" \) -prune -o ! -type d -print0) |
+    tar -C "$src" --null -T - -c | tar -C "$work/dsphost" -x
 
 tar -C "$work" --exclude=dsphost/debian --sort=name --owner=0 --group=0 --mtime=@0 \
     -czf "$work/dsphost_$version.orig.tar.gz" dsphost

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets everything up, builds dsphost and runs it. ESC quits.
+# Installs what building and running dsphost needs (scripts/setup.sh run), builds it with the
+# release preset and runs it in this terminal. ESC quits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target dsphost mix_c
-exec ./build/dsphost
+scripts/setup.sh run
+cmake --preset release >/dev/null
+cmake --build --preset release
+exec ./build-release/dsphost

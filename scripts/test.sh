@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets everything up, then builds and runs the whole test suite three times: optimised with
+# Installs the test kit, then builds and runs the whole test suite three times: optimised with
 # warnings as errors (the Debian package built in it), under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and under ThreadSanitizer; then the Debian package installed and
 # its own test run (autopkgtest), the Windows build under wine, each fuzz target for a bounded
@@ -7,12 +7,18 @@
 #   scripts/test.sh              everything
 #   scripts/test.sh default      only the named steps (default, asan, tsan, deb, windows, fuzz,
 #                                tidy; deb takes the package that default built)
+# The Windows cross-build kit is installed only when the windows step runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
 
 steps=("$@")
 if ((${#steps[@]} == 0)); then steps=(default asan tsan deb windows fuzz tidy); fi
+kit="" windows_kit=""
+for step in "${steps[@]}"; do
+    if [ "$step" = windows ]; then windows_kit=windows; else kit="test"; fi
+done
+# shellcheck disable=SC2086 # one word each, or none
+scripts/setup.sh $kit $windows_kit
 
 jobs=$(nproc)
 failed=()

@@ -5,7 +5,7 @@
 #
 # effect-dir  a directory holding a libmix_c.so, put first on LD_LIBRARY_PATH (default: none,
 #             the host's own pass-through); a source directory such as
-#             examples/preemphasis is also looked up in build/.
+#             examples/preemphasis is also looked up in the host's build folder.
 # input.wav   any file sox reads (default: a 3 s logarithmic sweep over three steady tones
 #             and a faint white noise, which shows the effect's frequency response).
 #
@@ -18,7 +18,8 @@
 # silence around it), out.wav (the playback side), try.png (the spectrograms of the input
 # and of the output after the latency, side by side); the last line is the summary.
 #
-# DSPHOST=<binary> runs that host as it is; otherwise the set-up and the build run first.
+# DSPHOST=<binary> runs that host as it is; otherwise the set-up (scripts/setup.sh try) and
+# the build (the release preset, in build-release/) run first.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,15 +27,16 @@ effect=${1:-}
 input=${2:-}
 out_dir=$PWD
 if [ -z "${DSPHOST:-}" ]; then
-    "$root/scripts/setup.sh"
-    (cd "$root" && cmake --preset default >/dev/null &&
-        cmake --build --preset default --target dsphost mix_c example_preemphasis >/dev/null)
-    DSPHOST=$root/build/dsphost
+    "$root/scripts/setup.sh" try
+    (cd "$root" && cmake --preset release >/dev/null &&
+        cmake --build --preset release --target dsphost mix_c example_preemphasis >/dev/null)
+    DSPHOST=$root/build-release/dsphost
 fi
+build=$(dirname "$(readlink -f "$DSPHOST")")
 label="the host's own libmix_c.so"
 if [ -n "$effect" ]; then
-    if [ ! -f "$effect/libmix_c.so" ] && [ -f "$root/build/$effect/libmix_c.so" ]; then
-        effect=$root/build/$effect
+    if [ ! -f "$effect/libmix_c.so" ] && [ -f "$build/$effect/libmix_c.so" ]; then
+        effect=$build/$effect
     fi
     if [ ! -f "$effect/libmix_c.so" ]; then
         echo "try.sh: no libmix_c.so in $effect" >&2

@@ -3,7 +3,7 @@
 # host on the real audio path plays the input samples, in order and unchanged, after the
 # latency that the summary reports, and draws its picture. A busy machine can make the audio
 # library restart the stream, which inserts a moment of silence into the output, or drop a
-# moment of input when capture and playback fall out of step (README, "Without a sound card"):
+# moment of input when capture and playback fall out of step (doc/try-without-a-sound-card.md):
 # every sample played, silence aside, must be an input sample, in order, and nine in ten input
 # samples must be played.
 #   try_test.sh <source dir> <dsphost binary> <scratch parent>
