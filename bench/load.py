@@ -10,7 +10,7 @@ from bench.results import fmt, ratio
 SECONDS = 20.0      # each program, at each load
 BUSY = (0, 1, 2, 3)  # competing busy processes
 ROUNDS = 2          # each load, each program
-READY = {"dsphost": "hit ctrl-C", "wire": "wire started"}
+READY = {"dsphost": "hit ctrl-C", "dsphost-system": "hit ctrl-C", "wire": "wire started"}
 
 
 def load_run(programs, name, env, seconds):
