@@ -67,15 +67,14 @@ def instructions(programs, micro, env, directory):
     audio thread its turns beside dsphost's main thread, which never sleeps. The count runs
     from the start, so enough samples are taken for the thread's start-up to vanish in it."""
     figures = {}
-    for name, callback, ready, seconds, enough in (
-            ("wire", "wire_callback", "wire started", SECONDS, None),
-            ("dsphost", "audio_callback", "hit ctrl-C or ESC key to exit", HOST_SECONDS,
-             host_samples_at_least(HOST_SAMPLES))):
+    for name, callback, seconds, enough in (
+            ("wire", "wire_callback", SECONDS, None),
+            ("dsphost", "audio_callback", HOST_SECONDS, host_samples_at_least(HOST_SAMPLES))):
         processes.say("callgrind, " + name)
         prefix = os.path.join(directory, "callgrind." + name)
         argv = ["valgrind", "--tool=callgrind", "--separate-threads=yes", "--fair-sched=yes",
                 "--callgrind-out-file=" + prefix, programs[name]]
-        processes.run_piped(argv, env, seconds, ready, enough)
+        processes.run_piped(argv, env, seconds, status.FIRST_LINE[name], enough)
         figures[name] = figures_of(prefix, callback)
     # The sample callback beside the floor callback of the micro-benchmarks (the conversions
     # and the effect call alone), each called as the benchmark calls it.

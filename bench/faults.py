@@ -12,7 +12,7 @@ import termios
 import threading
 import time
 
-from bench import fault_report, processes, readings, servers
+from bench import fault_report, processes, readings, servers, status
 
 ROUTES = ("pulse", "pipewire-alsa", "pipewire-pulse", "jack")
 # What happens to the server. "healthy" and "stalled-at-esc" time the stop alone: ESC with the
@@ -104,7 +104,7 @@ def fault_run(program, name, server, fault, esc_after, fresh_modes):
                 errors["head"] += chunk[:max(0, 2048 - len(errors["head"]))]
         os.close(errors_read)
 
-    ready = "hit ctrl-C" if name == "dsphost" else "wire started"
+    ready = status.FIRST_LINE[name]
     session = processes.PtyRun([program], server["env"], stderr=errors_write)
     os.close(errors_write)
     received = []  # (monotonic, wall-clock, line), as each arrives

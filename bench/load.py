@@ -10,7 +10,6 @@ from bench.results import fmt, ratio
 SECONDS = 20.0      # each program, at each load
 BUSY = (0, 1, 2, 3)  # competing busy processes
 ROUNDS = 2          # each load, each program
-READY = {"dsphost": "hit ctrl-C", "dsphost-system": "hit ctrl-C", "wire": "wire started"}
 
 
 def load_run(programs, name, env, seconds):
@@ -18,7 +17,7 @@ def load_run(programs, name, env, seconds):
     (ms) each line printed on a change of the second arrived, and the CPU seconds of the
     process."""
     arrivals = []
-    out, _, cpu = processes.run_piped([programs[name]], env, seconds, ready=READY[name],
+    out, _, cpu = processes.run_piped([programs[name]], env, seconds, ready=status.FIRST_LINE[name],
                                       arrivals=arrivals)
     if name == "dsphost":
         # The first status line comes at start-up, part-way through a second.

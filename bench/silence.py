@@ -11,7 +11,7 @@ import statistics
 import subprocess
 import time
 
-from bench import latency, load, processes, results, servers
+from bench import latency, processes, results, servers, status
 
 STARTS = 10
 WINDOW = 0.5     # s from the first line to SIGTERM
@@ -49,14 +49,14 @@ def start_once(program, name, route, perturb, recording):
         env.pop("MALLOC_PERTURB_", None)
         if perturb:
             env["MALLOC_PERTURB_"] = perturb
-        out, _, _ = processes.run_piped([program], env, WINDOW, ready=load.READY[name])
+        out, _, _ = processes.run_piped([program], env, WINDOW, ready=status.FIRST_LINE[name])
         time.sleep(0.5)  # what the server still holds reaches the monitor
     finally:
         processes.stop_since(position)
     heard = latency.read_wav(recording)
     os.unlink(recording)
     loud = [abs(v) for v in heard if v]
-    return {"started": load.READY[name] in out, "recorded": len(heard) if recording_ok else 0,
+    return {"started": status.FIRST_LINE[name] in out, "recorded": len(heard) if recording_ok else 0,
             "not_silent": len(loud), "peak": max(loud, default=0)}
 
 

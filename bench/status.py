@@ -13,6 +13,10 @@ PATTERN = (r"hit ctrl-C or ESC key to exit (\d\d:\d\d:\d\d)( \d+|-\d+)( \d+|-\d+
            r"((?: \d|\d\d)\.\d\d|%[^\r\n]*)%")
 LINE = re.compile(PATTERN)
 LINE_BYTES = re.compile(PATTERN.encode())  # (time, total, count, CPU field), as bytes
+# The first line of each program: the stream runs.
+FIRST_LINE = {"dsphost": "hit ctrl-C or ESC key to exit",
+              "dsphost-system": "hit ctrl-C or ESC key to exit",
+              "wire": "wire started"}
 WIRE_LINE = re.compile(r"wire samples=(\d+) seconds=([0-9.]+)")
 WIRE_TOTAL = re.compile(r"wire total=(\d+)")
 

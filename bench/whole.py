@@ -47,7 +47,8 @@ def start_and_escape(programs, env):
     """Start to the first line (dsphost: the status line; wire: "wire started") and ESC to
     exit, ms, and the exit statuses, START_ESC_RUNS runs of each program."""
     figures = {}
-    for name, first in (("dsphost", "hit ctrl-C or ESC key to exit"), ("wire", "wire started")):
+    for name in ("dsphost", "wire"):
+        first = status.FIRST_LINE[name]
         runs = figures[name] = {"first_line": [], "escape": [], "statuses": []}
         for run in range(START_ESC_RUNS):
             processes.say("start and ESC, %s run %d of %d" % (name, run + 1, START_ESC_RUNS))
