@@ -100,9 +100,9 @@ def cell(starts):
     counts = [s["not_silent"] for s in counted]
     text = "%d of %d" % (sum(c > 0 for c in counts), len(counted))
     if max(counts):
-        text += ": %d–%d (median %g), peak %d" % (min(counts), max(counts),
+        text += ": %d–%d (median %g), peak %s" % (min(counts), max(counts),
                                                   statistics.median(counts),
-                                                  max(s["peak"] for s in counted))
+                                                  results.fmt(max(s["peak"] for s in counted), 0))
     return text
 
 
