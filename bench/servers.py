@@ -62,6 +62,14 @@ def pulse_slave(sock):
     return '{ type pulse server "unix:%s" }' % sock
 
 
+def pulse_client(directory, sock):
+    """What a program needs beyond ALSA to reach the PulseAudio in directory at sock, as its
+    own tools do: the server's address, and its private home and runtime folder."""
+    private = server_env(directory)
+    return dict({k: private[k] for k in ("HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME")},
+                PULSE_SERVER="unix:" + sock)
+
+
 def start_daemon(argv, env, log_path):
     """Starts a server in a session of its own, its output to log_path."""
     with open(log_path, "a") as log:

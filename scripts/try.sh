@@ -74,9 +74,7 @@ try:
         sys.exit("try.sh: the private sound server did not start")
     config = servers.alsa_config(work, servers.pulse_slave(sock), os.path.join(work, "out.raw"),
                                  os.path.join(work, "in.raw"))
-    private = servers.server_env(work)
-    env = dict(servers.client_env(config), **{k: private[k] for k in
-                                              ("HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME")})
+    env = dict(servers.client_env(config), **servers.pulse_client(work, sock))
     env.pop("LD_LIBRARY_PATH", None)
     pid, fd = pty.fork()
     if pid == 0:

@@ -179,9 +179,7 @@ def pulse():
     sock = servers.start_pulse(TMP, sinks=("out", "tone"), source="tone.monitor",
                                seconds=10 * SLOW)
     check(sock, "PulseAudio started")
-    home = servers.server_env(TMP)
-    env = {"HOME": home["HOME"], "XDG_RUNTIME_DIR": home["XDG_RUNTIME_DIR"],
-           "PULSE_SERVER": "unix:" + sock}
+    env = servers.pulse_client(TMP, sock)
     os.environ.update(env)  # for the pulse tools
     return dict(env, **alsa(servers.pulse_slave(sock)))
 
