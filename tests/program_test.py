@@ -460,6 +460,7 @@ WINDOWS_CASES = {"windows_redirected": windows_redirected,
                  **{"windows_" + end: (lambda end=end: windows_console(end))
                     for end in ("alt_keypad", "ctrl_c")}}
 
+
 def main(build, faketime_library, case):
     global BUILD, FAKETIME, CASE, TMP, SLOW
     BUILD, FAKETIME, CASE = build, faketime_library, case
