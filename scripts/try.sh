@@ -47,12 +47,7 @@ if [ -n "$effect" ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/dsphost-try.XXXXXX")
-server=""
-cleanup() {
-    if [ -n "$server" ]; then kill "$server" 2>/dev/null && wait "$server" 2>/dev/null; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 
 # The input as 8000 Hz mono 16-bit samples; the host reads it from in.raw, which goes on
 # in silence far beyond the moment ESC is sent.
@@ -67,73 +62,49 @@ fi
 sox "$out_dir/in.wav" "${raw[@]}" "$work/in.raw" pad 0 10
 samples=$(soxi -s "$out_dir/in.wav")
 
-# The sound server, with its own home, runtime directory and socket. An idle null sink
-# renders in 2-second blocks; the loopback and the suspend and resume keep its blocks short.
-mkdir -p "$work/home" "$work/run"
-cat >"$work/server.pa" <<EOF
-load-module module-null-sink sink_name=try_sink rate=8000 channels=1 format=s16le
-load-module module-null-source source_name=try_source rate=8000 channels=1 format=s16le
-set-default-sink try_sink
-set-default-source try_source
-load-module module-loopback source=try_source sink=try_sink latency_msec=10 adjust_time=0
-suspend-sink try_sink 1
-suspend-sink try_sink 0
-load-module module-native-protocol-unix socket=$work/socket auth-anonymous=1
-EOF
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
-export JACK_NO_START_SERVER=1
-env -u PULSE_SERVER -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS pulseaudio -n -F "$work/server.pa" \
-    --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
-    --log-target=file:"$work/server.log" &
-server=$!
-for _ in $(seq 150); do
-    if [ -S "$work/socket" ] && PULSE_SERVER=unix:$work/socket pactl info >/dev/null 2>&1; then
-        break
-    fi
-    sleep 0.1
-done
-if ! PULSE_SERVER=unix:$work/socket pactl info >/dev/null 2>&1; then
-    echo "try.sh: the private sound server did not start" >&2
-    cat "$work/server.log" >&2
-    exit 1
-fi
-slave="slave.pcm { type pulse server \"unix:$work/socket\" }"
-cat >"$work/asound.conf" <<EOF
-pcm.!default {
-    type asym
-    playback.pcm { type file $slave file "$work/out.raw" format "raw" }
-    capture.pcm { type file $slave file "/dev/null" infile "$work/in.raw" format "raw" }
-}
-EOF
-
-# dsphost on a pseudo-terminal, its output copied here. ESC (then nothing: a lone ESC) once
-# a status line counts the input and half a second more.
-ALSA_CONFIG_PATH=$work/asound.conf python3 - "$DSPHOST" "$effect" $((samples + 4000)) <<'EOF'
-import os, pty, re, select, sys, time
-host, effect, enough = sys.argv[1], sys.argv[2], int(sys.argv[3])
-pid, fd = pty.fork()
-if pid == 0:
-    env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
-    os.execve(host, [host], dict(env, LD_LIBRARY_PATH=effect) if effect else env)
-seen, sent, give_up = b"", False, time.monotonic() + enough / 8000 + 30
-while time.monotonic() < give_up:
-    if select.select([fd], [], [], 0.1)[0]:
+# The sound server (bench/servers.py: its own home, runtime directory and socket) behind the
+# default device; dsphost on a pseudo-terminal, its output copied here. ESC (then nothing: a
+# lone ESC) once a status line (bench/status.py) counts the input and half a second more.
+python3 - "$root" "$work" "$DSPHOST" "$effect" $((samples + 4000)) <<'EOF'
+import os, pty, select, sys, time
+root, work, host, effect, enough = *sys.argv[1:5], int(sys.argv[5])
+sys.path.insert(0, root)
+from bench import processes, servers, status
+try:
+    sock = servers.start_pulse(work)
+    if sock is None:
+        sys.exit("try.sh: the private sound server did not start")
+    config = servers.alsa_config(work, servers.pulse_slave(sock), os.path.join(work, "out.raw"),
+                                 os.path.join(work, "in.raw"))
+    env = dict(servers.client_env(config), **servers.pulse_client(work, sock))
+    env.pop("LD_LIBRARY_PATH", None)
+    pid, fd = pty.fork()
+    if pid == 0:
         try:
-            chunk = os.read(fd, 4096)
-        except OSError:  # the host has ended and closed its terminal
-            break
-        sys.stdout.buffer.write(chunk)
-        sys.stdout.flush()
-        seen = (seen + chunk)[-300:]
-        counts = re.findall(rb"to exit [\d:]* +(\d+) ", seen)
-        if not sent and counts and int(counts[-1]) >= enough:
-            os.write(fd, b"\x1b")
-            sent = True
-else:
-    os.kill(pid, 9)
-code = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-if not sent or code != 0:
-    sys.exit(f"try.sh: dsphost ended with status {code}" + ("" if sent else " before ESC"))
+            os.execve(host, [host], dict(env, LD_LIBRARY_PATH=effect) if effect else env)
+        finally:
+            os._exit(127)
+    seen, sent, give_up = b"", False, time.monotonic() + enough / 8000 + 30
+    while time.monotonic() < give_up:
+        if select.select([fd], [], [], 0.1)[0]:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:  # the host has ended and closed its terminal
+                break
+            sys.stdout.buffer.write(chunk)
+            sys.stdout.flush()
+            seen = (seen + chunk)[-300:]
+            counts = [int(m.group(2)) for m in status.LINE_BYTES.finditer(seen)]
+            if not sent and counts and counts[-1] >= enough:
+                os.write(fd, b"\x1b")
+                sent = True
+    else:
+        os.kill(pid, 9)
+    code = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    if not sent or code != 0:
+        sys.exit(f"try.sh: dsphost ended with status {code}" + ("" if sent else " before ESC"))
+finally:
+    processes.stop_all()
 EOF
 
 # The latency by cross-correlation, the output after it, and the summary.
@@ -160,19 +131,27 @@ x, y = load(work + "/in.raw")[:n], load(work + "/out.raw")
 start, size = 1000, 16384
 a = (list(x[start:start + size // 2]) + [0] * size)[:size]
 b = (list(y[start:start + size]) + [0] * size)[:size]
-spectrum = [p.conjugate() * q for p, q in zip(fft(a), fft(b))]
-floor = max(map(abs, spectrum)) * 1e-9  # below it, rounding noise: left small
-spectrum = [v.conjugate() / (abs(v) + floor) for v in spectrum]
-correlation = fft(spectrum)  # the inverse transform, but for the conjugate and the scale
-lat = max(range(size // 4), key=lambda k: abs(correlation[k]))
-aligned = y[lat:lat + n]
+silent = [what for what, part in (("input", a), ("output", b)) if not any(part)]
+if silent:  # nothing to correlate: the output as it came
+    lat = None
+else:
+    spectrum = [p.conjugate() * q for p, q in zip(fft(a), fft(b))]
+    floor = max(map(abs, spectrum)) * 1e-9  # below it, rounding noise: left small
+    spectrum = [v.conjugate() / (abs(v) + floor) for v in spectrum]
+    correlation = fft(spectrum)  # the inverse transform, but for the conjugate and the scale
+    lat = max(range(size // 4), key=lambda k: abs(correlation[k]))
+aligned = y[lat or 0:(lat or 0) + n]
 with open(work + "/aligned.raw", "wb") as f:
     aligned.tofile(f)
 def rms(a):
     return math.sqrt(sum(v * v for v in a) / max(len(a), 1))
 gain = 20 * math.log10(max(rms(aligned), 1e-9) / max(rms(x), 1e-9))
-print(f"in {n} samples, out {len(y)} samples, latency {lat} samples ({lat / 8:.1f} ms), "
-      f"RMS gain {gain:+.2f} dB")
+if silent:
+    print(f"in {n} samples, out {len(y)} samples, latency unknown: the {' and the '.join(silent)} "
+          f"{'are' if len(silent) > 1 else 'is'} silent from {start / 8000:g} s on")
+else:
+    print(f"in {n} samples, out {len(y)} samples, latency {lat} samples ({lat / 8:.1f} ms), "
+          f"RMS gain {gain:+.2f} dB")
 EOF
 )
 sox "${raw[@]}" "$work/out.raw" "$out_dir/out.wav"

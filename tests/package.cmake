@@ -1,6 +1,6 @@
-# The installed tree (the manual page in it), the Debian package and scripts/try.sh, tested the
-# way a user meets them. Each script keeps its steps under a watchdog; TIMEOUT is the last
-# resort.
+# The installed tree (the manual page in it), the Debian package and scripts/try.sh (the test
+# scripts.try), tested the way a user meets them. Each script keeps its steps under a watchdog;
+# TIMEOUT is the last resort.
 if(DSPHOST_TESTS)
     find_program(DSPHOST_BASH bash REQUIRED)
 
@@ -10,10 +10,10 @@ if(DSPHOST_TESTS)
     set(modes install)
     if(NOT DSPHOST_SANITIZE)
         list(APPEND modes deb)
-        add_test(NAME package.try
+        add_test(NAME scripts.try
                  COMMAND ${DSPHOST_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/try_test.sh
                          ${PROJECT_SOURCE_DIR} $<TARGET_FILE:dsphost> ${PROJECT_BINARY_DIR})
-        set_tests_properties(package.try PROPERTIES TIMEOUT 150 LABELS package)
+        set_tests_properties(scripts.try PROPERTIES TIMEOUT 150 LABELS package)
     endif()
     foreach(mode ${modes})
         string(REPLACE install install_tree name ${mode})

@@ -2,17 +2,20 @@
 # dsphost run as a user runs it: on a pseudo-terminal, as its session's leader or as a job
 # under a small job-control shell, with its output on the terminal, in a file or a pipe, over
 # the stand-in audio library (dsphost_fake_audio), real PortAudio and ALSA, or, as
-# dsphost.exe, under wine with console input records injected.
+# dsphost.exe, under wine with console input records injected. Private sound servers and the
+# status line come from the kit in bench/ (servers.py, status.py). tests/README says more.
 #
 # Usage: program_test.py BUILD_DIR FAKETIME_LIBRARY CASE   (one case a run; CTest runs each)
 #        program_test.py - - list|list-windows             (the cases of one platform)
-import array, fcntl, glob, math, os, re, select, shutil, signal, socket, subprocess, sys, tempfile
+import array, fcntl, glob, math, os, re, select, shutil, signal, subprocess, sys, tempfile
 import termios, time
 
-BUILD, FAKETIME, CASE = sys.argv[1:4]
-TMP, RUNS = None, []  # a fresh folder for each case; every program started
-SLOW = 3.0 if "san" in os.path.basename(BUILD) else 1.0  # sanitizer builds
-LINE = rb"hit ctrl-C or ESC key to exit (\d\d:\d\d:\d\d) (\d+) (\d+)( ?\d+\.\d\d|%[^\r\n]*)%\r\n"
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from bench import servers, status  # noqa: E402
+
+BUILD = FAKETIME = CASE = TMP = None  # set by main; TMP: a fresh folder for each case
+RUNS, SLOW = [], 1.0  # every program started; 3.0 in sanitizer builds
+LINE = status.LINE_BYTES.pattern + rb"\r\n"  # (time, total, count, CPU field)
 START_SEQUENCE = ["Pa_Initialize", "Pa_OpenDefaultStream(1,1,8,8000,1)", "Pa_StartStream"]
 STOP_SEQUENCE = ["Pa_StopStream", "Pa_CloseStream", "Pa_Terminate"]
 
@@ -167,36 +170,18 @@ class Run:
 
 def alsa(slave, output=os.devnull, infile="/dev/zero"):
     # Real PortAudio over ALSA file plugins: played samples to a file, captured from one.
-    path = os.path.join(TMP, "asound.conf")
-    with open(path, "w") as f:
-        f.write('pcm.!default { type asym playback.pcm { type file slave.pcm %s file "%s" '
-                'format "raw" } capture.pcm { type file slave.pcm %s file "/dev/null" '
-                'infile "%s" format "raw" } }\n' % (slave, output, slave, infile))
-    return {"ALSA_CONFIG_PATH": path}
+    return {"ALSA_CONFIG_PATH": servers.alsa_config(TMP, slave, output, infile)}
 
 
 def pulse():
-    # A private PulseAudio with 8000 Hz null sinks: the program plays into "out" and captures
-    # what is played into "tone". The environment that reaches it, through ALSA too.
-    sock, script = os.path.join(TMP, "native"), os.path.join(TMP, "default.pa")
-    with open(script, "w") as f:
-        # An idle null sink renders in 2-second blocks; loopbacks of silence keep both sinks on
-        # short ones, and a suspend and resume makes them start over with them.
-        f.write("load-module module-null-sink sink_name=out rate=8000 channels=1 format=s16le\n"
-                "load-module module-null-sink sink_name=tone rate=8000 channels=1 format=s16le\n"
-                "load-module module-null-source source_name=m rate=8000 channels=1 format=s16le\n"
-                "set-default-sink out\nset-default-source tone.monitor\n"
-                "load-module module-loopback source=m sink=out latency_msec=10 adjust_time=0\n"
-                "load-module module-loopback source=m sink=tone latency_msec=10 adjust_time=0\n"
-                "suspend-sink out 1\nsuspend-sink out 0\nsuspend-sink tone 1\nsuspend-sink tone 0\n"
-                "load-module module-native-protocol-unix socket=%s auth-anonymous=1\n" % sock)
-    env = {"HOME": TMP, "XDG_RUNTIME_DIR": TMP, "PULSE_SERVER": "unix:" + sock}
-    os.environ.update(env)  # for the server and the pulse tools
-    subprocess.Popen(["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
-                      "--use-pid-file=no"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                     start_new_session=True)
-    wait_until(lambda: socket.socket(socket.AF_UNIX).connect_ex(sock) == 0, 10, "PulseAudio")
-    return dict(env, **alsa('{ type pulse server "unix:%s" }' % sock))
+    # A private PulseAudio at 8000 Hz: the program plays into "out" and captures what is played
+    # into "tone". The environment that reaches it, through ALSA too.
+    sock = servers.start_pulse(TMP, sinks=("out", "tone"), source="tone.monitor",
+                               seconds=10 * SLOW)
+    check(sock, "PulseAudio started")
+    env = servers.pulse_client(TMP, sock)
+    os.environ.update(env)  # for the pulse tools
+    return dict(env, **alsa(servers.pulse_slave(sock)))
 
 
 def faketime(clock):
@@ -374,7 +359,7 @@ def no_sound_device():
     run = Run("dsphost", {"PULSE_SERVER": "unix:" + os.path.join(TMP, "none"),
                           "ALSA_CONFIG_PATH": "/usr/share/alsa/alsa.conf"})
     run.wait_lines(2)
-    check(all(line[1:3] == (b"0", b"0") for line in run.lines()), "counts 0")
+    check(all(int(line[1]) == int(line[2]) == 0 for line in run.lines()), "counts 0")
     run.type(b"\x1b")
     check(run.end() == 0 and run.errors() == b"", "exit 0, nothing on stderr")
 
@@ -490,10 +475,14 @@ WINDOWS_CASES = {"windows_redirected": windows_redirected,
                  **{"windows_" + end: (lambda end=end: windows_console(end))
                     for end in ("alt_keypad", "ctrl_c")}}
 
-if __name__ == "__main__":
+
+def main(build, faketime_library, case):
+    global BUILD, FAKETIME, CASE, TMP, SLOW
+    BUILD, FAKETIME, CASE = build, faketime_library, case
     if CASE.startswith("list"):
         print(";".join(WINDOWS_CASES if CASE == "list-windows" else CASES))
-        sys.exit(0)
+        return
+    SLOW = 3.0 if "san" in os.path.basename(BUILD) else 1.0
     TMP = tempfile.mkdtemp(prefix="dsphost-test-")
     reports = ""
     try:
@@ -511,3 +500,7 @@ if __name__ == "__main__":
         shutil.rmtree(TMP, ignore_errors=True)
     check(not reports, "no sanitizer report")
     print("passed: " + CASE)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:4])
