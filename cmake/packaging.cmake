@@ -8,7 +8,8 @@
 #   <libdir>/pkgconfig/dsphost-effect.pc compiler flags for effect authors
 #   include/dsphost/dsp_library.h        the effect interface, for effect authors
 #   share/man/man1/dsphost.1.gz          the manual page
-#   share/doc/dsphost/                   README.md, effects.md, copyright, changelog.gz
+#   share/doc/dsphost/                   README.md, effects.md, terminals.md, copyright,
+#                                        changelog.gz
 #
 # <libdir> is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: lib/<multiarch> when the build is
 # configured with CMAKE_INSTALL_PREFIX=/usr on Debian, lib otherwise. The effect library is
@@ -45,6 +46,7 @@ add_custom_target(dsphost_man ALL DEPENDS ${dsphost_man_gz})
 install(FILES ${dsphost_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/effects.md
+              ${PROJECT_SOURCE_DIR}/doc/terminals.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The licence and the changelog are the Debian package's: debian/copyright, in the

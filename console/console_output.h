@@ -6,8 +6,9 @@
 
 #include <cstddef>
 
-// Writes the bytes to console_output_handle(), retrying until all are out. A failing write
-// (closed pipe, full disk) drops the rest of these bytes silently; the next call tries again.
+// Writes the bytes to console_output_handle(), retrying until all are out (a terminal that
+// takes no output now is not waited for: see platform_console_write). A failing write (closed
+// pipe, full disk) drops the rest of these bytes silently; the next call tries again.
 // Updates the output column.
 void console_write(const char* bytes, size_t length);
 

@@ -44,7 +44,8 @@ void platform_monitor_wait();
 void platform_open_handles(console_handle* input, console_handle* output);
 
 // Puts bytes on the console, or hands them unchanged to a redirected standard output. A
-// failing write drops the rest silently.
+// failing write drops the rest silently. A console that takes no output now (a terminal whose
+// output is stopped) never makes it wait: its status lines are dropped whole meanwhile.
 void platform_console_write(console_handle output, const char* bytes, size_t length);
 
 // The console's line width for the print zones: its column count, 80 when it has none.

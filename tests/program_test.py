@@ -283,6 +283,21 @@ def ctrl_z(job_control):
     ends_in_order(run)
 
 
+def output_stopped(by):
+    # Ctrl+S is a key like any other: the lines go on. Output stopped from elsewhere (tcflow, as
+    # a console's Scroll Lock does): the lines are made and dropped, and ESC is still read.
+    run = Run()
+    run.wait_lines(1)
+    lines, made = len(run.lines()), run.made()
+    if by == "ctrl_s":
+        run.type(b"\x13")
+        run.wait_lines(lines + 3)
+    else:
+        termios.tcflow(run.slave, termios.TCOOFF)
+        wait_until(lambda: run.made() >= made + 2, 10, "lines made while the output is stopped")
+    ends_in_order(run)
+
+
 def output(where):
     run = Run(stdout=where)
     wait_until(lambda: run.made() >= 4, 10, "four lines made")
@@ -466,6 +481,8 @@ CASES = {"line_mode_behind_its_back": line_mode_behind_its_back, "fast_clock": f
          "ctrl_z_bg_fg": lambda: ctrl_z(True), "ctrl_z_without_job_control": lambda: ctrl_z(False),
          "output_file": lambda: output("file"), "output_full": lambda: output("full"),
          "output_closed_pipe": lambda: output("pipe"),
+         "output_ctrl_s": lambda: output_stopped("ctrl_s"),
+         "output_stopped_by_tcflow": lambda: output_stopped("tcflow"),
          **{"real_audio" + suffix: (lambda args=args: real_audio(*args)) for suffix, args in
             (("", (True, True)), ("_no_card", (False, True)), ("_no_realtime", (True, False)))},
          "no_sound_device": no_sound_device, "server_gone": server_gone, "silent_start": silent_start,

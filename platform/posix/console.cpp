@@ -1,6 +1,7 @@
 // The console on a POSIX terminal: standard input and output, keys decoded from the
 // terminal's bytes, and hang-up and termination signals standing for the console's close
 // and shut-down events.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/key_decoder.h"
@@ -31,6 +33,15 @@ constexpr int64_t final_wait_ns = 10'000'000;
 constexpr int64_t unreadable_recheck_ns = 25'000'000;
 
 bool input_is_terminal = false;
+// The terminal on standard output, opened again as a file description of the program's own
+// that never blocks (O_NONBLOCK on standard output's would reach the shell that shares it).
+int terminal_output = -1;
+// The rest of a status line the terminal took only in part, written before anything else; and
+// whether the next bytes begin a line, and whether the line they belong to is dropped.
+char held[512];
+size_t held_length = 0;
+bool at_line_start = true;
+bool dropping_line = false;
 key_decoder decoder{};
 // The last poll read the terminal's keys (the process group owned it).
 bool keys_read = false;
@@ -75,6 +86,50 @@ bool wait_writable(int fd) {
     return true;
 }
 
+// Writes what fd takes now, without waiting; returns how many bytes that is.
+size_t write_what_goes(int fd, const char* bytes, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t written = write(fd, bytes + done, length - done);
+        if (written > 0) {
+            done += static_cast<size_t>(written);
+        } else if (written >= 0 || errno != EINTR) {
+            break;  // full or stopped (EAGAIN), hung up, ...
+        }
+    }
+    return done;
+}
+
+// A terminal can stop taking output for as long as it likes: output stopped with tcflow or
+// by a console's Scroll Lock, Ctrl+S after flow control was switched on from elsewhere, a
+// terminal program that no longer reads. A write that waited would keep the monitor loop from
+// reading ESC, so nothing here waits: a line that finds the terminal taking nothing is dropped
+// whole, and the rest of a line it took in part is held and goes out, before anything else,
+// once it takes bytes again. The terminal so only ever gets whole status lines.
+void write_to_terminal(int fd, const char* bytes, size_t length) {
+    if (length == 0) {
+        return;
+    }
+    if (held_length > 0) {
+        const size_t done = write_what_goes(fd, held, held_length);
+        held_length -= done;
+        memmove(held, held + done, held_length);
+    }
+    if (at_line_start) {
+        dropping_line = held_length > 0;  // the line before is still not out
+    }
+    if (!dropping_line) {
+        const size_t done = held_length == 0 ? write_what_goes(fd, bytes, length) : 0;
+        const size_t rest = std::min(length - done, sizeof held - held_length);
+        dropping_line = done == 0 && at_line_start;
+        if (!dropping_line) {
+            memcpy(held + held_length, bytes + done, rest);
+            held_length += rest;
+        }
+    }
+    at_line_start = bytes[length - 1] == '\n';
+}
+
 // A hang-up stands for the console being closed, a termination for log-off or shut-down:
 // the event goes to the handler, which queues the close key, then the signal takes its
 // course and the process ends, with the terminal put back.
@@ -107,11 +162,20 @@ void platform_open_handles(console_handle* input, console_handle* output) {
     *input = STDIN_FILENO;
     *output = STDOUT_FILENO;
     input_is_terminal = terminal_prepare(STDIN_FILENO);
+    char name[256];
+    if (isatty(STDOUT_FILENO) != 0 && ttyname_r(STDOUT_FILENO, name, sizeof name) == 0) {
+        terminal_output = open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        *output = terminal_output >= 0 ? terminal_output : STDOUT_FILENO;
+    }
 }
 
 void platform_console_write(console_handle output, const char* bytes, size_t length) {
     if (terminal_output_held(output)) {
         return;  // a background job on a terminal with TOSTOP: the line is dropped
+    }
+    if (output == terminal_output) {
+        write_to_terminal(output, bytes, length);
+        return;
     }
     while (length > 0) {
         const ssize_t written = write(output, bytes, length);

@@ -18,9 +18,8 @@ enum decoder_state : uint8_t {
 constexpr int32_t PARAM_LIMIT = 99999;
 constexpr uint16_t BODY_LIMIT = 1000;
 
-// Writes the press and the release of a key. Terminals report no key releases, and none for
-// the Alt key either: when a key without Alt follows one with Alt, Alt must have been let go
-// in between, so its release is reported first (it ends an Alt + keypad entry).
+// Writes the press and the release of a key (terminals report no key releases, so each key
+// is pressed and let go at once).
 void emit(key_decoder& d, key_press key, key_event* events, size_t* count) {
     if (key.virtual_key == 0 && key.character == 0 && key.scan_code == 0) {
         return;
@@ -28,10 +27,6 @@ void emit(key_decoder& d, key_press key, key_event* events, size_t* count) {
     if (d.alt) {
         key.state |= ALT;
     }
-    if (d.alt_held && (key.state & ALT) == 0) {
-        events[(*count)++] = key_event{false, 1, VK_MENU, 56, 0, 0};
-    }
-    d.alt_held = (key.state & ALT) != 0;
     key_event press{true, 1, key.virtual_key, key.scan_code, key.character, key.state};
     events[(*count)++] = press;
     press.key_down = false;
@@ -168,7 +163,9 @@ size_t key_decoder_feed(key_decoder& d, uint8_t b, int64_t now_ns, key_event* ev
             }
             break;
         case MOUSE:
-            if (b == ESC) {
+            // A report's bytes are 0x20 and above: a control byte is a key of its own (a
+            // terminal may send ESC [ M alone for a key, as st does for Ctrl+Delete).
+            if (b < 0x20) {
                 ground_byte(d, b, events, &count);
             } else if (--d.mouse_bytes == 0) {
                 d.state = GROUND;

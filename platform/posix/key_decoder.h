@@ -9,7 +9,8 @@
 // and keypad sequences of xterm and VTE (normal and application modes, with the modifier
 // parameter), screen and tmux, the Linux console and rxvt. A complete sequence that is not a
 // known key (mouse and focus reports, paste markers, OSC and DCS strings, parameters out of
-// range) is consumed whole and gives no key.
+// range) is consumed whole and gives no key. A keypad digit with Alt is Alt with the digit:
+// a terminal reports no release of Alt, so it has no Alt + numeric keypad entry.
 //
 // A lone ESC is the Esc key only once no continuation has arrived for KEY_ESCAPE_DEADLINE_NS;
 // key_decoder_tick delivers it, so the caller ticks on every poll while the decoder waits, and
@@ -45,7 +46,6 @@ struct key_decoder {
     uint8_t param_count = 0;
     int32_t params[4] = {};    // -1 for a parameter left empty
     uint8_t mouse_bytes = 0;   // raw bytes of a mouse report still to skip
-    bool alt_held = false;     // the last key press carried Alt
     int64_t last_byte_ns = 0;  // when the last byte arrived
 };
 

@@ -118,8 +118,7 @@ key_press keypad_key(uint8_t final) {
 }
 
 // What the console reports for a keypad key held with Ctrl or Alt: Alt with a keypad key
-// reports no character (that is what lets Alt + keypad digits form a number); Ctrl+Enter
-// reports line feed; Ctrl with keypad / reports none.
+// reports no character; Ctrl+Enter reports line feed; Ctrl with keypad / reports none.
 uint8_t keypad_character(const key_press& key, uint32_t state) {
     if ((state & ALT) != 0) {
         return 0;
@@ -256,6 +255,12 @@ key_press sequence_key(const key_decoder& d, uint8_t final) {
                     state |= ALT;
                 }
                 key.character = keypad_character(key, state);
+                // A keypad digit with Alt is Alt with the digit, as most terminals send it. A
+                // terminal reports no release of Alt, so an Alt + keypad entry could only be
+                // ended by guessing from the key after it: on a terminal there is none.
+                if ((state & ALT) != 0 && final >= 'p' && final <= 'y') {
+                    key = printable_key(static_cast<uint8_t>(final - 'p' + '0'));
+                }
             }
         }
     }

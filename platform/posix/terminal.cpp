@@ -154,6 +154,10 @@ termios terminal_program_modes(const termios& found) {
     termios modes = found;
     modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     modes.c_lflag |= ISIG;
+    // Ctrl+S and Ctrl+Q are keys, not output flow control (turning it off also lets go of
+    // output that a Ctrl+S typed earlier held). IXANY acts only with IXON; IXOFF, which asks
+    // the sender of the input to pause when the input is not read, is left as found.
+    modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
     modes.c_cc[VMIN] = 0;
     modes.c_cc[VTIME] = 0;
     return modes;

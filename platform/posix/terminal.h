@@ -2,9 +2,10 @@
 // and put back exactly as found on every way the process ends.
 //
 // Key polling needs: no line editing and no echo (keys arrive at once and are not echoed over
-// the status lines), signals on (Ctrl+C stays an interrupt that ends the process), and reads
-// that return at once (VMIN 0, VTIME 0). O_NONBLOCK is never set: the descriptor is shared
-// with the shell. Type-ahead is kept.
+// the status lines), signals on (Ctrl+C stays an interrupt that ends the process), no output
+// flow control (Ctrl+S would stop the status lines, and with them the loop that reads ESC),
+// and reads that return at once (VMIN 0, VTIME 0). O_NONBLOCK is never set: the descriptor is
+// shared with the shell. Type-ahead is kept.
 //
 // The modes are put back at exit, and on SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS,
 // SIGFPE, SIGILL and SIGABRT, after which the signal takes its course: the handling found
