@@ -399,8 +399,7 @@ def silent_start():
                       "--channels=1", "--latency-msec=10"], stdout=open(played, "wb"))
     wait_until(lambda: os.path.getsize(played) > 0, 10, "the recording")
     run = Run("dsphost", dict(env, MALLOC_PERTURB_="85"))
-    run.wait_lines(3)
-    run.type(b"\x1b")
+    run.wait_lines(3), run.type(b"\x1b")
     out = array.array("h", open(played, "rb").read())
     check(run.end() == 0 and len(out) > 8000 and not any(out), "%d of %d samples not 0"
           % (len(out) - out.count(0), len(out)))
