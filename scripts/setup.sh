@@ -17,7 +17,7 @@ test=("${try[@]}"
     clang libclang-rt-14-dev clang-tidy clang-format portaudio19-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     faketime valgrind
-    dpkg-dev debhelper lintian autopkgtest groff-base man-db
+    build-essential dpkg-dev debhelper lintian autopkgtest groff-base man-db
     locales-all)
 windows=(cmake ninja-build patch python3 pulseaudio pulseaudio-utils libasound2-plugins
     g++-mingw-w64-x86-64 mingw-w64-tools wine64 wine googletest)
