@@ -96,7 +96,8 @@ TEST(Keys, TerminalBytesBecomeKeys) {
         {"\x1b", "27"},
         {"\x1b\x1b\x1b\x7f\x1b\t\x1b \x1b\x01", "x1 x224 x15 32 1"},
         {"\033a\033A\0331\033:", "x30 x30 x120 58"},
-        {"\x1b[A\x1b[1;3S\x1b[3;5~\x1bO2P\x1b[2$\x1b[a\x1bOd\x1bOq", "x72 x107 x147 x84 x82 x72 x115 49"},
+        {"\x1b[A\x1b[1;3S\x1b[3;5~\x1bO2P\x1b[2$\x1b[a\x1bOd\x1bOq",
+         "x72 x107 x147 x84 x82 x72 x115 49"},
         {"\x1b[M !!\x1b[<0;1;1M\x1b[I\x1b[O\x1b[200~x\x1b[201~", "120"},
         // No Alt + keypad entry: Alt with keypad 3, 3, 2, 7 is Alt+3, ...; ESC [ M, then Ctrl+C.
         {"\x1b\x1bOs\x1bO3s\x1b\x1bOr\x1bO3w\x1b[M\x03", "x122 x122 x121 x126 3"},
